@@ -1,0 +1,30 @@
+// The site settings from section [POSDataFormat] of the settings file, and the paths
+// derived from where the executable is. Filled once at start-up on the UI thread, read-only
+// (and read without a lock) afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct AppSettings {
+  std::string Src_Path;      // event file folder, always ending in a separator
+  std::string VendorName;    // at most 99 characters
+  std::string RemoteDevCfg;  // remote device file; empty selects the local DevInfo.xml
+  int32_t MaxFaceWidth = 200;
+  int32_t MaxFaceHeight = 200;
+  int32_t MaxFaceSize = 12288;  // compared as unsigned
+  int32_t MaxCacheCount = 10;   // compared as unsigned
+
+  std::string ProgramFolder;  // folder of the executable, ending in '/'
+  std::string DevInfoPath;    // ProgramFolder + "DevInfo.xml"
+  std::string SettingsPath;   // the settings file read
+  std::string EdgeAiCfgPath;  // set by DeriveEdgeAiCfgPath
+};
+
+// Computes the paths from the executable's path and the command-line argument text
+// (empty: "Config.ini"), writes DevInfoPath and SettingsPath to the debug output and reads
+// the keys. Cannot fail: whatever is missing takes its default.
+AppSettings LoadAppSettings(const std::string& executablePath, const std::string& argumentText);
+
+// The folder of remoteDevCfg followed by "/EdgeAiCfg.xml", or "" when it has no folder part.
+std::string DeriveEdgeAiCfgPath(const std::string& remoteDevCfg);

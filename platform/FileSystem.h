@@ -1,0 +1,33 @@
+// The file operations that the pipeline needs and the standard library cannot express:
+// durable atomic replacement of a file, and writes and reads that report the system's error
+// code. Stateless; any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// The longest path the platform accepts, in bytes, terminator excluded.
+std::size_t MaxPathLength();
+
+bool FolderExists(const std::string& path);
+bool FileExists(const std::string& path);  // a regular file
+// Creates one folder; true when it exists afterwards.
+bool MakeFolder(const std::string& path);
+
+// Writes the bytes to a temporary file in the folder of finalPath, flushes it to disk and
+// renames it over finalPath, so a reader of the folder never sees a partial file. The
+// temporary name starts with '.' and ends in ".tmp". On failure the temporary file is removed,
+// finalPath is untouched, and error (when given) says why.
+bool WriteFileAtomically(const std::string& finalPath, const void* data, std::size_t size,
+                         std::string* error);
+
+// Creates or truncates the file and writes the bytes. Reports the bytes written and, on
+// failure, the system's error code.
+bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
+                    std::size_t* written, int* errorCode);
+// Reads a whole regular file.
+bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode);
+
+}  // namespace platform
