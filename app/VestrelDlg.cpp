@@ -1,0 +1,192 @@
+#include "app/VestrelDlg.h"
+
+#include "config/DeviceListLoader.h"
+#include "config/FaceServiceLoader.h"
+#include "device/DeviceSdk.h"
+#include "device/HikNetAlarmImpl.h"
+#include "device/HikNetDevice.h"
+#include "platform/DebugOutput.h"
+#include "support/LogHelper.h"
+
+namespace {
+
+constexpr unsigned kHideTimerPeriodMs = 100;
+
+}  // namespace
+
+void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* /*alarmer*/, char* alarmInfo,
+                     uint32_t length, void* user) {
+  if (command != COMM_UPLOAD_FACESNAP_RESULT || user == nullptr) return;
+  static_cast<CVestrelDlg*>(user)->OnFaceSnapAlarm(alarmInfo, length);
+}
+
+CVestrelDlg::CVestrelDlg(platform::MessageLoop& loop, std::string executablePath,
+                         std::string argumentText)
+    : loop_(loop),
+      executablePath_(std::move(executablePath)),
+      argumentText_(std::move(argumentText)),
+      faceClients_([this] { return CreateFaceClient(); }) {}
+
+CVestrelDlg::~CVestrelDlg() = default;
+
+int CVestrelDlg::DoModal() {
+  OnInitDialog();
+  const int exitCode = loop_.RunModal(*this);
+  OnDestroy();
+  return exitCode;
+}
+
+bool CVestrelDlg::OnInitDialog() {
+  // There is no window to show: it stays hidden, and the timer keeps it so.
+  visible_ = false;
+  loop_.SetTimer(kHideTimerId, kHideTimerPeriodMs);
+
+  settings_ = LoadAppSettings(executablePath_, argumentText_);
+  CLogHelper* log = CLogHelper::GetInstance();
+  log->LogInfo("Initializing @1...");
+
+  if (!settings_.RemoteDevCfg.empty()) {
+    if (!LoadRemoteDevCfg(settings_.RemoteDevCfg)) {
+      loop_.PostQuit(-1);
+      return false;
+    }
+    RemoteDevCfg = settings_.RemoteDevCfg;
+  } else if (!LoadDevInfo(settings_.DevInfoPath)) {
+    loop_.PostQuit(-1);
+    return false;
+  }
+  log->LogInfo("Initializing @2...");
+
+  if (!settings_.RemoteDevCfg.empty()) {
+    EdgeAiCfgPath = DeriveEdgeAiCfgPath(settings_.RemoteDevCfg);
+    settings_.EdgeAiCfgPath = EdgeAiCfgPath;
+    if (!EdgeAiCfgPath.empty()) {
+      LoadEdgeAiCfg(EdgeAiCfgPath);
+      log->LogInfo("EgdeAiCfg.xml loaded...");
+    }
+  } else {
+    LoadVfrInfo(settings_.DevInfoPath);
+  }
+
+  writer_ = std::make_unique<EventFileWriter>(settings_.Src_Path, settings_.VendorName);
+  IntakeSettings intakeSettings;
+  intakeSettings.MaxFaceSize = settings_.MaxFaceSize;
+  intakeSettings.MaxFaceWidth = settings_.MaxFaceWidth;
+  intakeSettings.MaxFaceHeight = settings_.MaxFaceHeight;
+  intakeSettings.MaxCacheCount = settings_.MaxCacheCount;
+  intakeSettings.ProgramFolder = settings_.ProgramFolder;
+  intake_ = std::make_unique<SnapshotIntake>(intakeSettings, tables_.PosIdByIp,
+                                             tables_.DefaultPosId, faceServiceConfig_.get(),
+                                             faceClients_, *writer_);
+
+  DeviceSdk& sdk = DeviceSdk::Default();
+  sdk.Init();
+  sdk.SetDVRMessageCallBack_V50(0, &OnDeviceMessage, this);
+  sdkInitialised_ = true;
+
+  CreateDevices();
+
+  if (faceServiceConfig_) faceClients_.GetOrCreate();
+  return true;
+}
+
+void CVestrelDlg::OnDestroy() {
+  loop_.KillTimer(kHideTimerId);
+  for (CHikNetDevice* device : devices_) {
+    device->Stop();
+    device->ExternalRelease();
+  }
+  devices_.clear();
+  tables_.DeviceConfigs.clear();
+  // The face client, once it exists, is stopped and released here.
+  faceServiceConfig_.reset();
+  if (sdkInitialised_) {
+    DeviceSdk::Default().Cleanup();
+    sdkInitialised_ = false;
+  }
+}
+
+void CVestrelDlg::HandleMessage(platform::MessageId message, platform::WParam wParam,
+                                platform::LParam lParam) {
+  switch (message) {
+    case platform::kMsgSysCommand:
+      OnSysCommand(wParam);
+      break;
+    case platform::kMsgTimer:
+      OnTimer(wParam);
+      break;
+    case WM_CONFIG_CHANGED:
+      OnConfigChanged(wParam, lParam);
+      break;
+    default:
+      break;
+  }
+}
+
+void CVestrelDlg::OnSysCommand(platform::WParam id) {
+  if ((id & 0xFFF0) == kAboutCommandId) {
+    platform::DebugOutput("About Vestrel: Vestrel, Version 1.0");
+  }
+}
+
+void CVestrelDlg::OnTimer(platform::WParam /*id*/) { visible_ = false; }
+
+long CVestrelDlg::OnConfigChanged(platform::WParam wParam, platform::LParam /*lParam*/) {
+  if (wParam == 0) {
+    if (firstEdgeReport == 0) {
+      CLogHelper::GetInstance()->LogInfo("EgdeAiCfg.xml changed...");
+      loop_.PostQuit(-1);
+    }
+    firstEdgeReport = 0;
+  } else if (wParam == 1) {
+    if (firstLoad == 0 && !LoadRemoteDevCfg(RemoteDevCfg)) {
+      loop_.PostQuit(-1);
+      return 0;
+    }
+    firstLoad = 0;
+  }
+  return 0;
+}
+
+void CVestrelDlg::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
+  if (intake_) intake_->OnFaceSnapAlarm(alarm, length);
+}
+
+void CVestrelDlg::WriteEventFile(FaceSnapshot* snapshot) {
+  if (snapshot != nullptr && writer_) writer_->WriteEventFile(*snapshot);
+}
+
+bool CVestrelDlg::LoadDevInfo(const std::string& path) { return ::LoadDevInfo(path, tables_); }
+
+bool CVestrelDlg::LoadRemoteDevCfg(const std::string& path) {
+  return ::LoadRemoteDevCfg(path, firstLoad, tables_);
+}
+
+bool CVestrelDlg::LoadVfrInfo(const std::string& path) {
+  return ::LoadVfrInfo(path, faceServiceConfig_);
+}
+
+bool CVestrelDlg::LoadEdgeAiCfg(const std::string& path) {
+  return ::LoadEdgeAiCfg(path, faceServiceConfig_);
+}
+
+SnapshotConsumer* CVestrelDlg::CreateFaceClient() {
+  // No face client of the configured type is built into this program yet; the intake writes
+  // event files without identification and says so once.
+  return nullptr;
+}
+
+// One device connection per configured device, in ascending order of the address text.
+void CVestrelDlg::CreateDevices() {
+  CHikNetImplFactory& factory = CHikNetAlarmImplFactory::Instance();
+  for (const auto& entry : tables_.DeviceConfigs) {
+    CHikNetDevice* device = new CHikNetDevice();
+    device->impl.reset(factory.Create(device));
+    device->CreateEvents();
+    device->SetConfig(entry.second);
+    device->StartThread();
+    device->autoReconnect = 1;
+    devices_.push_back(device);
+    device->Login();
+  }
+}

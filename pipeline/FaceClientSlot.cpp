@@ -1,0 +1,17 @@
+#include "pipeline/FaceClientSlot.h"
+
+FaceClientSlot::FaceClientSlot(Factory factory) : factory_(std::move(factory)) {}
+
+SnapshotConsumer* FaceClientSlot::GetOrCreate() {
+  std::lock_guard<std::mutex> guard(creationMutex_);
+  if (!created_) {
+    created_ = true;
+    client_ = factory_ ? factory_() : nullptr;
+  }
+  return client_;
+}
+
+SnapshotConsumer* FaceClientSlot::Get() {
+  std::lock_guard<std::mutex> guard(creationMutex_);
+  return client_;
+}

@@ -1,0 +1,175 @@
+#include "pipeline/SnapshotIntake.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "platform/FileSystem.h"
+#include "pipeline/SnapThumbnail.h"
+#include "sdk/HCNetSDK.h"
+#include "support/Base64.h"
+#include "support/LogHelper.h"
+
+CameraTime UnpackCameraTime(uint32_t packed) {
+  CameraTime t;
+  t.year = static_cast<int>(packed >> 26) + 2000;
+  t.month = static_cast<int>((packed >> 22) & 15);
+  t.day = static_cast<int>((packed >> 17) & 31);
+  t.hour = static_cast<int>((packed >> 12) & 31);
+  t.minute = static_cast<int>((packed >> 6) & 63);
+  t.second = static_cast<int>(packed & 63);
+  return t;
+}
+
+std::time_t CameraTimeToEventTime(const CameraTime& t) {
+  std::tm broken{};
+  broken.tm_year = t.year - 1900;
+  broken.tm_mon = t.month - 1;
+  broken.tm_mday = t.day;
+  broken.tm_hour = t.hour;
+  broken.tm_min = t.minute;
+  broken.tm_sec = t.second;
+  broken.tm_isdst = -1;
+  return std::mktime(&broken);
+}
+
+SnapshotIntake::SnapshotIntake(IntakeSettings settings, const PosIdMap& posIdByIp,
+                               const std::string& defaultPosId,
+                               const FaceServiceConfig* faceService, FaceClientSlot& faceClients,
+                               const EventFileWriter& writer)
+    : settings_(std::move(settings)),
+      workSource_(settings_.ProgramFolder + "tmpSrc.jpg"),
+      workDestination_(settings_.ProgramFolder + "tmpDest.jpg"),
+      posIdByIp_(posIdByIp),
+      defaultPosId_(defaultPosId),
+      faceService_(faceService),
+      faceClients_(faceClients),
+      writer_(writer) {}
+
+bool SnapshotIntake::IsDuplicateFace(const std::string& ip, int32_t faceId) {
+  std::lock_guard<std::mutex> guard(intakeLock_);
+  return IsDuplicateFaceLocked(ip, faceId);
+}
+
+bool SnapshotIntake::IsDuplicateFaceLocked(const std::string& ip, int32_t faceId) {
+  auto cached = FaceIdCache.find(ip);
+  if (cached == FaceIdCache.end()) {
+    FaceIdCache[ip].push_back(faceId);
+    return false;
+  }
+  std::list<int32_t>& ids = cached->second;
+  if (std::find(ids.begin(), ids.end(), faceId) != ids.end()) return true;
+  if (ids.size() >= static_cast<uint32_t>(settings_.MaxCacheCount)) ids.pop_front();
+  ids.push_back(faceId);
+  return false;
+}
+
+void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
+  CLogHelper* log = CLogHelper::GetInstance();
+  if (alarm == nullptr || length < sizeof(NET_VCA_FACESNAP_RESULT)) {
+    log->LogInfoF("Face snapshot alarm of %u bytes is too short, dropped", length);
+    return;
+  }
+  NET_VCA_FACESNAP_RESULT result;
+  std::memcpy(&result, alarm, sizeof result);
+  char ipText[sizeof result.struDevInfo.struDevIP.sIpV4 + 1] = {};
+  std::memcpy(ipText, result.struDevInfo.struDevIP.sIpV4, sizeof result.struDevInfo.struDevIP.sIpV4);
+  const std::string ip = ipText;
+  const int32_t faceId = static_cast<int32_t>(result.dwFacePicID);
+
+  std::lock_guard<std::mutex> guard(intakeLock_);
+  const auto posId = posIdByIp_.find(ip);
+  if (posId == posIdByIp_.end() && defaultPosId_.empty()) {
+    log->LogInfoF("Device config for %s not found...", ip.c_str());
+    return;
+  }
+  if (IsDuplicateFaceLocked(ip, faceId)) {
+    log->LogInfoF("IP(%s), Duplicate face id received(%d)...", ip.c_str(), faceId);
+    return;
+  }
+  const CameraTime cameraTime = UnpackCameraTime(result.dwAbsTime);
+
+  NET_VCA_FACESNAP_ADDINFO addInfo;
+  std::memset(&addInfo, 0, sizeof addInfo);
+  if (result.byAddInfo != 0 && result.pAddInfoBuffer != nullptr) {
+    std::memcpy(&addInfo, result.pAddInfoBuffer, sizeof addInfo);
+  }
+
+  auto snapshot = std::make_unique<FaceSnapshot>();
+  snapshot->FaceID = faceId;
+  snapshot->WearMask = result.struFeature.byMask == 255 ? -1 : result.struFeature.byMask;
+  log->LogDebugF("Receiving face snapshot, size(%d), id(%d), time(%d)\n",
+                 static_cast<int32_t>(result.dwFacePicLen), faceId,
+                 static_cast<int32_t>(result.dwAbsTime));
+
+  const unsigned char* jpeg = result.pBuffer1;
+  const uint32_t jpegLength = jpeg != nullptr ? result.dwFacePicLen : 0;
+  if (jpegLength > static_cast<uint32_t>(settings_.MaxFaceSize)) {
+    if (!LoadThumbnail(jpeg, jpegLength, &snapshot->Picture)) return;
+  } else {
+    snapshot->Picture = Base64Encode(jpeg, static_cast<int>(jpegLength));
+  }
+
+  snapshot->FaceTemperature = addInfo.fFaceTemperature;
+  snapshot->TemperatureStatus = addInfo.byIsAbnomalTemperature;
+  snapshot->TemperatureUnit = addInfo.byThermometryUnit;
+  snapshot->EventTime = CameraTimeToEventTime(cameraTime);
+  snapshot->PosId = posId != posIdByIp_.end() ? posId->second : defaultPosId_;
+  snapshot->GroupId = kGroupNotIdentified;
+  snapshot->Confidence = "0.0";
+  HandOff(snapshot.release());
+}
+
+// Large pictures go through the two work files and come back as a thumbnail.
+bool SnapshotIntake::LoadThumbnail(const unsigned char* jpeg, uint32_t length,
+                                   std::string* picture) {
+  CLogHelper* log = CLogHelper::GetInstance();
+  std::size_t written = 0;
+  int errorCode = 0;
+  // A short write would hand a cut picture on; it counts as a failed write.
+  if (!platform::WriteWholeFile(workSource_, jpeg, length, &written, &errorCode)) {
+    log->LogInfoF("Error: 0x%08x", static_cast<unsigned>(errorCode));
+    return false;
+  }
+  const bool resized = written > static_cast<uint32_t>(settings_.MaxFaceSize);
+  if (resized && !MakeSnapThumbnail(workSource_, workDestination_, settings_.MaxFaceWidth,
+                                    settings_.MaxFaceHeight)) {
+    log->LogInfo("Failed to generate snap thumbnail");
+    return false;
+  }
+  const std::string& source = resized ? workDestination_ : workSource_;
+  if (!platform::FileExists(source)) {
+    log->LogInfo("Failed to open snap thumbnail");
+    return false;
+  }
+  std::string bytes;
+  if (!platform::ReadWholeFile(source, &bytes, &errorCode)) {
+    log->LogInfo("Failed to read snap thumbnail");
+    return false;
+  }
+  *picture = Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                          static_cast<int>(bytes.size()));
+  log->LogDebugF("Face snapshot jpg size(%d), base64 size(%d)\n", static_cast<int>(bytes.size()),
+                 static_cast<int>(picture->size()));
+  return true;
+}
+
+void SnapshotIntake::HandOff(FaceSnapshot* snapshot) {
+  CLogHelper* log = CLogHelper::GetInstance();
+  if (faceService_ != nullptr) {
+    if (SnapshotConsumer* client = faceClients_.GetOrCreate()) {
+      log->LogDebugF("Process face snapshot: id(%d) @1\n", snapshot->FaceID);
+      client->PushSnapshot(snapshot);
+      return;
+    }
+    if (!warnedNoClient_) {
+      warnedNoClient_ = true;
+      log->LogInfoF("No face client exists for face service type %d; event files are written "
+                    "without identification",
+                    faceService_->Type);
+    }
+  }
+  log->LogDebugF("Process face snapshot: id(%d) @2\n", snapshot->FaceID);
+  std::unique_ptr<FaceSnapshot> owned(snapshot);
+  writer_.WriteEventFile(*owned);
+}

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. Usage: scripts/test.sh [build-dir] [extra cmake args...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+"./scripts/install-deps.sh"
+
+build="${1:-build}"
+shift || true
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 600

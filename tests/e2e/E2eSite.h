@@ -1,0 +1,230 @@
+// End-to-end test harness: a Vestrel site in a temporary folder (settings, device list,
+// logging configuration, a copy of the executable) and simulated cameras, each a real
+// vestrel-camsim process on its own loopback address. One test thread drives it; every wait
+// is bounded, and every process started is stopped by its PID when the objects go.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Subprocess.h"
+#include "tests/support/TempDir.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+// Waits until the condition holds, polling every 50 ms; false after timeoutMs.
+inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// A loopback address and port that no other test of this run uses: the address is unique per
+// test process and camera, the port random, so parallel test processes do not collide.
+inline std::string UniqueLoopbackIp() {
+  static std::mt19937 rng{std::random_device{}()};
+  static int next = 0;
+  std::uniform_int_distribution<int> b(1, 250);
+  return "127." + std::to_string(b(rng)) + "." + std::to_string(b(rng)) + "." +
+         std::to_string(2 + (next++ % 250));
+}
+inline int RandomPort() {
+  static std::mt19937 rng{std::random_device{}()};
+  return std::uniform_int_distribution<int>(20000, 60000)(rng);
+}
+
+inline int CountOccurrences(const std::string& text, const std::string& fragment) {
+  int n = 0;
+  for (std::size_t at = text.find(fragment); at != std::string::npos;
+       at = text.find(fragment, at + fragment.size())) {
+    ++n;
+  }
+  return n;
+}
+
+// One simulated camera. Commands go to its standard input; its event lines to a file.
+class Camera {
+ public:
+  Camera(const TempDir& dir, std::vector<std::string> extraArguments = {},
+         std::string user = "admin", std::string password = "secret")
+      : ip_(UniqueLoopbackIp()), port_(RandomPort()), user_(std::move(user)),
+        password_(std::move(password)) {
+    output_ = dir.File("camsim-" + ip_ + ".out");
+    platform::Subprocess::Options options;
+    options.arguments = {"--listen", ip_ + ":" + std::to_string(port_), "--user", user_,
+                         "--password", password_};
+    options.arguments.insert(options.arguments.end(), extraArguments.begin(), extraArguments.end());
+    options.stdoutPath = output_;
+    options.stderrPath = dir.File("camsim-" + ip_ + ".err");
+    options.pipeStdin = true;
+    std::string error;
+    started_ = process_.Start(VESTREL_CAMSIM_EXE, options, &error);
+    EXPECT_TRUE(started_) << error;
+  }
+  ~Camera() {
+    Send("quit");
+    process_.CloseStdin();
+    if (!process_.Wait(3000)) {
+      process_.Kill();
+      process_.Wait(3000);
+    }
+  }
+  Camera(const Camera&) = delete;
+  Camera& operator=(const Camera&) = delete;
+
+  const std::string& Ip() const { return ip_; }
+  int Port() const { return port_; }
+  const std::string& User() const { return user_; }
+  const std::string& Password() const { return password_; }
+  bool Send(const std::string& command) { return process_.WriteStdin(command + "\n"); }
+  std::string Output() const { return ReadFileBytes(output_); }
+  bool WaitForOutput(const std::string& fragment, int timeoutMs, int count = 1) const {
+    return WaitFor([&] { return CountOccurrences(Output(), fragment) >= count; }, timeoutMs);
+  }
+  platform::Subprocess& Process() { return process_; }
+
+ private:
+  const std::string ip_;
+  const int port_;
+  const std::string user_;
+  const std::string password_;
+  std::string output_;
+  platform::Subprocess process_;
+  bool started_ = false;
+};
+
+struct DeviceEntry {
+  std::string ip;
+  int port;
+  std::string user;
+  std::string password;
+  std::string posId;
+  bool withPosId = true;
+};
+
+// A site: SITE/Config.ini, SITE/bin/{vestrel, DevInfo.xml, Logger.properties}, SITE/events/.
+class Site {
+ public:
+  Site() {
+    fs::create_directories(root_.File("bin"));
+    fs::copy_file(VESTREL_EXE, Exe(), fs::copy_options::overwrite_existing);
+    root_.Write("bin/Logger.properties",
+                "log4cplus.rootLogger=DEBUG, FILE\n"
+                "log4cplus.appender.FILE=log4cplus::FileAppender\n"
+                "log4cplus.appender.FILE.File=${VESTREL_PROGRAM_FOLDER}vestrel.log\n"
+                "log4cplus.appender.FILE.layout=log4cplus::PatternLayout\n"
+                "log4cplus.appender.FILE.layout.ConversionPattern="
+                "%D{%H:%M:%S.%q} %-5p %m%n\n");
+  }
+  ~Site() { StopVestrel(); }
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
+
+  const TempDir& Root() const { return root_; }
+  std::string Exe() const { return root_.File("bin/vestrel"); }
+  std::string EventsDir() const { return root_.Path() + "events/"; }
+
+  void WriteSettings(const std::string& extraLines = "", const std::string& name = "Config.ini") {
+    root_.Write(name, "[POSDataFormat]\nSrc_Path=" + EventsDir() +
+                          "\nVendorName=E2E Shop\n" + extraLines);
+  }
+  void WriteDevInfo(const std::vector<DeviceEntry>& devices, const std::string& defaultPosId = "") {
+    std::string xml = "<DevInfo>\n  <DeviceList>\n";
+    for (const auto& d : devices) {
+      xml += "    <Device ip=\"" + d.ip + "\" port=\"" + std::to_string(d.port) + "\" username=\"" +
+             d.user + "\" password=\"" + d.password + "\"" +
+             (d.withPosId ? " POSID=\"" + d.posId + "\"" : "") + "/>\n";
+    }
+    xml += "  </DeviceList>\n";
+    if (!defaultPosId.empty()) xml += "  <Default POSID=\"" + defaultPosId + "\"/>\n";
+    xml += "</DevInfo>\n";
+    root_.Write("bin/DevInfo.xml", xml);
+  }
+  static DeviceEntry Entry(const Camera& camera, const std::string& posId) {
+    return {camera.Ip(), camera.Port(), camera.User(), camera.Password(), posId, true};
+  }
+
+  bool StartVestrel(std::vector<std::string> arguments = {},
+                    std::vector<std::pair<std::string, std::string>> environment = {}) {
+    platform::Subprocess::Options options;
+    options.arguments = std::move(arguments);
+    options.environment = std::move(environment);
+    options.workingDirectory = root_.Path();
+    options.stdoutPath = root_.File("vestrel.stdout");
+    options.stderrPath = root_.File("vestrel.stderr");
+    std::string error;
+    const bool ok = vestrel_.Start(Exe(), options, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }
+  // SIGTERM, then the exit status (or -1 when it did not end within the bound).
+  int StopVestrel(int timeoutMs = 20000) {
+    if (vestrel_.Pid() <= 0) return -1;
+    if (!vestrel_.Running()) return vestrel_.ExitStatus();
+    vestrel_.Terminate();
+    if (!vestrel_.Wait(timeoutMs)) {
+      vestrel_.Kill();
+      vestrel_.Wait(5000);
+      return -1;
+    }
+    return vestrel_.ExitStatus();
+  }
+  platform::Subprocess& Vestrel() { return vestrel_; }
+
+  std::string Log() const { return ReadFileBytes(root_.File("bin/vestrel.log")); }
+  std::string Stderr() const { return ReadFileBytes(root_.File("vestrel.stderr")); }
+  bool WaitForLog(const std::string& fragment, int timeoutMs, int count = 1) const {
+    return WaitFor([&] { return CountOccurrences(Log(), fragment) >= count; }, timeoutMs);
+  }
+
+  // The event files (".txt") in the events folder, sorted by name.
+  std::vector<std::string> EventFiles() const {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(EventsDir(), ec)) {
+      if (entry.path().extension() == ".txt") files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  bool WaitForEventFiles(std::size_t count, int timeoutMs) const {
+    return WaitFor([&] { return EventFiles().size() >= count; }, timeoutMs);
+  }
+  // Every entry of the events folder, event files and anything else.
+  std::vector<std::string> AllEventFolderEntries() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(EventsDir(), ec)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  TempDir root_;
+  platform::Subprocess vestrel_;
+};
+
+// The "Info" value of an element in an event file, or "" when absent.
+inline std::string InfoOf(const std::string& eventXml, const std::string& element) {
+  const std::string start = "<" + element + " Info=\"";
+  const std::size_t at = eventXml.find(start);
+  if (at == std::string::npos) return "";
+  const std::size_t end = eventXml.find('"', at + start.size());
+  return eventXml.substr(at + start.size(), end - at - start.size());
+}
+
+}  // namespace e2e
