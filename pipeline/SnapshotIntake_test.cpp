@@ -1,0 +1,297 @@
+#include "pipeline/SnapshotIntake.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/LocalTime.h"
+#include "sdk/HCNetSDK.h"
+#include "support/Base64.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+uint32_t Pack(int year, int month, int day, int hour, int minute, int second) {
+  return (static_cast<uint32_t>(year - 2000) << 26) | (static_cast<uint32_t>(month) << 22) |
+         (static_cast<uint32_t>(day) << 17) | (static_cast<uint32_t>(hour) << 12) |
+         (static_cast<uint32_t>(minute) << 6) | static_cast<uint32_t>(second);
+}
+
+// An alarm as the SDK delivers it; the buffers stay alive as long as the object.
+struct Alarm {
+  Alarm(const std::string& ip, uint32_t faceId, std::string jpegBytes)
+      : jpeg(std::move(jpegBytes)) {
+    std::memset(&result, 0, sizeof result);
+    std::memset(&addInfo, 0, sizeof addInfo);
+    result.dwSize = sizeof result;
+    result.dwFacePicID = faceId;
+    result.dwAbsTime = Pack(2021, 6, 24, 10, 11, 12);
+    std::strncpy(result.struDevInfo.struDevIP.sIpV4, ip.c_str(),
+                 sizeof result.struDevInfo.struDevIP.sIpV4 - 1);
+    result.dwFacePicLen = static_cast<uint32_t>(jpeg.size());
+    result.pBuffer1 = reinterpret_cast<uint8_t*>(&jpeg[0]);
+  }
+  void WithAddInfo(float temperature, uint8_t abnormal, uint8_t unit) {
+    addInfo.fFaceTemperature = temperature;
+    addInfo.byIsAbnomalTemperature = abnormal;
+    addInfo.byThermometryUnit = unit;
+    result.byAddInfo = 1;
+    result.pAddInfoBuffer = reinterpret_cast<uint8_t*>(&addInfo);
+  }
+  const char* Buffer() const { return reinterpret_cast<const char*>(&result); }
+  uint32_t Length() const { return sizeof result; }
+
+  std::string jpeg;
+  NET_VCA_FACESNAP_RESULT result;
+  NET_VCA_FACESNAP_ADDINFO addInfo;
+};
+
+class RecordingClient : public SnapshotConsumer {
+ public:
+  ~RecordingClient() override {
+    for (FaceSnapshot* s : received) delete s;
+  }
+  void PushSnapshot(FaceSnapshot* snapshot) override { received.push_back(snapshot); }
+  std::vector<FaceSnapshot*> received;
+};
+
+class SnapshotIntakeTest : public ::testing::Test {
+ protected:
+  SnapshotIntakeTest()
+      : writer_(events_.Path(), "Shop"), slot_([this] { return MakeClient(); }) {
+    posIdByIp_["10.0.0.2"] = "1001";
+    posIdByIp_["10.0.0.3"] = "1002";
+    settings_.ProgramFolder = work_.Path();
+  }
+  SnapshotConsumer* MakeClient() {
+    ++clientsMade_;
+    return clientAvailable_ ? &client_ : nullptr;
+  }
+  SnapshotIntake& Intake() {
+    if (!intake_) {
+      intake_ = std::make_unique<SnapshotIntake>(settings_, posIdByIp_, defaultPosId_,
+                                                 faceService_ ? &*faceService_ : nullptr, slot_,
+                                                 writer_);
+    }
+    return *intake_;
+  }
+  void Deliver(const Alarm& alarm) { Intake().OnFaceSnapAlarm(alarm.Buffer(), alarm.Length()); }
+  std::vector<std::string> Events() const {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(events_.Path())) {
+      files.push_back(e.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  std::string Jpeg(const std::string& name) const {
+    return ReadFileBytes(std::string(VESTREL_TEST_DATA_DIR) + "/" + name);
+  }
+
+  TempDir events_;
+  TempDir work_;
+  LogCapture log_;
+  PosIdMap posIdByIp_;
+  std::string defaultPosId_;
+  IntakeSettings settings_;
+  std::unique_ptr<FaceServiceConfig> faceService_;
+  EventFileWriter writer_;
+  RecordingClient client_;
+  bool clientAvailable_ = true;
+  std::atomic<int> clientsMade_{0};
+  FaceClientSlot slot_;
+  std::unique_ptr<SnapshotIntake> intake_;
+};
+
+TEST_F(SnapshotIntakeTest, CameraTimeUnpacksAndPrintsBackInLocalTime) {
+  const CameraTime t = UnpackCameraTime(Pack(2021, 6, 24, 10, 11, 12));
+  EXPECT_EQ(t.year, 2021);
+  EXPECT_EQ(t.month, 6);
+  EXPECT_EQ(t.day, 24);
+  EXPECT_EQ(t.hour, 10);
+  EXPECT_EQ(t.minute, 11);
+  EXPECT_EQ(t.second, 12);
+  std::tm back{};
+  ASSERT_TRUE(platform::ToLocalTime(CameraTimeToEventTime(t), &back));
+  EXPECT_EQ(back.tm_year + 1900, 2021);
+  EXPECT_EQ(back.tm_mon + 1, 6);
+  EXPECT_EQ(back.tm_mday, 24);
+  EXPECT_EQ(back.tm_hour, 10);
+  EXPECT_EQ(back.tm_min, 11);
+  EXPECT_EQ(back.tm_sec, 12);
+}
+
+TEST_F(SnapshotIntakeTest, CameraTimesBeyond2038StayCorrect) {
+  const std::time_t late = CameraTimeToEventTime(UnpackCameraTime(Pack(2045, 1, 2, 3, 4, 5)));
+  std::tm back{};
+  ASSERT_TRUE(platform::ToLocalTime(late, &back));
+  EXPECT_EQ(back.tm_year + 1900, 2045);
+  EXPECT_EQ(back.tm_mday, 2);
+}
+
+TEST_F(SnapshotIntakeTest, DuplicateCacheKeepsRecentDistinctIdsFirstInFirstOut) {
+  for (int id = 1; id <= 11; ++id) EXPECT_FALSE(Intake().IsDuplicateFace("cam", id)) << id;
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 1));  // 11 pushed 1 out, and 1 pushes 2 out
+  for (int id = 3; id <= 11; ++id) EXPECT_TRUE(Intake().IsDuplicateFace("cam", id)) << id;
+  EXPECT_TRUE(Intake().IsDuplicateFace("cam", 1));
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 2));
+  EXPECT_FALSE(Intake().IsDuplicateFace("other", 5));  // another camera has its own list
+}
+
+TEST_F(SnapshotIntakeTest, RepeatedIdDoesNotMoveToTheNewestEnd) {
+  settings_.MaxCacheCount = 2;
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 1));
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 2));
+  EXPECT_TRUE(Intake().IsDuplicateFace("cam", 1));
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 3));  // cache 2, 3
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 1));  // cache 3, 1
+  EXPECT_TRUE(Intake().IsDuplicateFace("cam", 3));
+  EXPECT_FALSE(Intake().IsDuplicateFace("cam", 2));
+}
+
+TEST_F(SnapshotIntakeTest, CacheOfZeroRemembersOnlyTheLastIdAndNegativeNeverTrims) {
+  settings_.MaxCacheCount = 0;
+  EXPECT_FALSE(Intake().IsDuplicateFace("a", 1));
+  EXPECT_TRUE(Intake().IsDuplicateFace("a", 1));
+  EXPECT_FALSE(Intake().IsDuplicateFace("a", 2));
+  EXPECT_FALSE(Intake().IsDuplicateFace("a", 1));
+  intake_.reset();
+  settings_.MaxCacheCount = -1;
+  for (int id = 0; id < 500; ++id) EXPECT_FALSE(Intake().IsDuplicateFace("b", id));
+  EXPECT_TRUE(Intake().IsDuplicateFace("b", 0));
+}
+
+TEST_F(SnapshotIntakeTest, SmallPictureIsEncodedDirectlyAndWrittenWithTheAlarmFields) {
+  Alarm alarm("10.0.0.2", 57, Jpeg("face-small.jpg"));
+  alarm.WithAddInfo(36.5f, 1, 2);
+  alarm.result.struFeature.byMask = 255;
+  Deliver(alarm);
+  ASSERT_EQ(Events(), std::vector<std::string>{"1001_57_20210624101112.txt"});
+  const std::string xml = ReadFileBytes(events_.File("1001_57_20210624101112.txt"));
+  EXPECT_NE(xml.find("<FaceTemperature Info=\"36.5\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<TemperatureStatus Info=\"1\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<TemperatureUnit Info=\"2\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<WearMask Info=\"-1\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<Picture Info=\"" +
+                     Base64Encode(reinterpret_cast<const unsigned char*>(alarm.jpeg.data()),
+                                  static_cast<int>(alarm.jpeg.size())) +
+                     "\" />"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(work_.File("tmpSrc.jpg")));  // no disk on this path
+  EXPECT_EQ(log_.Count("Receiving face snapshot, size(2361), id(57), time(" +
+                           std::to_string(static_cast<int32_t>(alarm.result.dwAbsTime)) + ")\n",
+                       LogCapture::kDebug),
+            1);
+  EXPECT_EQ(log_.Count("Process face snapshot: id(57) @2\n"), 1);
+}
+
+TEST_F(SnapshotIntakeTest, NoAddInfoGivesZeroTemperatureFieldsAndMaskPassesThrough) {
+  Alarm alarm("10.0.0.2", 3, Jpeg("face-small.jpg"));
+  alarm.result.struFeature.byMask = 1;
+  alarm.result.byAddInfo = 1;  // flag without a buffer counts as none
+  Deliver(alarm);
+  const std::string xml = ReadFileBytes(events_.File(Events().at(0)));
+  EXPECT_NE(xml.find("<FaceTemperature Info=\"0\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<TemperatureStatus Info=\"0\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<TemperatureUnit Info=\"0\" />"), std::string::npos);
+  EXPECT_NE(xml.find("<WearMask Info=\"1\" />"), std::string::npos);
+}
+
+TEST_F(SnapshotIntakeTest, PictureOfExactlyMaxFaceSizeSkipsTheThumbnailAndOneMoreByteDoesNot) {
+  const std::string jpeg = Jpeg("face-640x480.jpg");
+  settings_.MaxFaceSize = static_cast<int32_t>(jpeg.size());
+  Deliver(Alarm("10.0.0.2", 1, jpeg));
+  EXPECT_FALSE(std::filesystem::exists(work_.File("tmpSrc.jpg")));
+  intake_.reset();
+  settings_.MaxFaceSize = static_cast<int32_t>(jpeg.size()) - 1;
+  Deliver(Alarm("10.0.0.2", 2, jpeg));
+  EXPECT_EQ(ReadFileBytes(work_.File("tmpSrc.jpg")), jpeg);
+  EXPECT_TRUE(std::filesystem::exists(work_.File("tmpDest.jpg")));
+  EXPECT_EQ(Events().size(), 2u);
+  EXPECT_EQ(log_.CountContaining("Face snapshot jpg size("), 1);
+}
+
+TEST_F(SnapshotIntakeTest, BrokenLargePictureIsDiscardedButItsIdStaysCached) {
+  Deliver(Alarm("10.0.0.2", 9, std::string(20000, 'x')));
+  EXPECT_EQ(log_.Count("Failed to generate snap thumbnail", LogCapture::kInfo), 1);
+  EXPECT_TRUE(Events().empty());
+  Deliver(Alarm("10.0.0.2", 9, Jpeg("face-small.jpg")));
+  EXPECT_EQ(log_.Count("IP(10.0.0.2), Duplicate face id received(9)...", LogCapture::kInfo), 1);
+  EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(SnapshotIntakeTest, WorkFileThatCannotBeCreatedLogsTheSystemError) {
+  settings_.ProgramFolder = work_.File("no-such-folder") + "/";
+  Deliver(Alarm("10.0.0.2", 4, Jpeg("face-640x480.jpg")));
+  EXPECT_EQ(log_.Count("Error: 0x00000002", LogCapture::kInfo), 1);  // ENOENT
+  EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(SnapshotIntakeTest, UnknownCameraIsDroppedBeforeTheCacheUnlessThereIsADefault) {
+  Deliver(Alarm("10.9.9.9", 1, Jpeg("face-small.jpg")));
+  EXPECT_EQ(log_.Count("Device config for 10.9.9.9 not found...", LogCapture::kInfo), 1);
+  EXPECT_TRUE(Events().empty());
+  intake_.reset();
+  defaultPosId_ = "777";
+  Deliver(Alarm("10.9.9.9", 1, Jpeg("face-small.jpg")));
+  ASSERT_EQ(Events().size(), 1u);
+  EXPECT_EQ(Events()[0].rfind("777_1_", 0), 0u);
+}
+
+TEST_F(SnapshotIntakeTest, ShortOrMissingBufferIsDroppedWithALogLine) {
+  Alarm alarm("10.0.0.2", 1, Jpeg("face-small.jpg"));
+  Intake().OnFaceSnapAlarm(alarm.Buffer(), alarm.Length() - 1);
+  Intake().OnFaceSnapAlarm(nullptr, alarm.Length());
+  EXPECT_EQ(log_.CountContaining("is too short, dropped"), 2);
+  EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(SnapshotIntakeTest, FaceServiceHandsSnapshotsToTheOneClient) {
+  faceService_ = std::make_unique<FaceServiceConfig>();
+  Deliver(Alarm("10.0.0.2", 1, Jpeg("face-small.jpg")));
+  Deliver(Alarm("10.0.0.3", 2, Jpeg("face-small.jpg")));
+  ASSERT_EQ(client_.received.size(), 2u);
+  EXPECT_EQ(client_.received[0]->PosId, "1001");
+  EXPECT_EQ(client_.received[1]->GroupId, kGroupNotIdentified);
+  EXPECT_EQ(client_.received[1]->Confidence, "0.0");
+  EXPECT_EQ(clientsMade_, 1);
+  EXPECT_TRUE(Events().empty());
+  EXPECT_EQ(log_.Count("Process face snapshot: id(1) @1\n"), 1);
+}
+
+TEST_F(SnapshotIntakeTest, FaceServiceWithoutAClientWritesDirectlyAndSaysSoOnce) {
+  faceService_ = std::make_unique<FaceServiceConfig>();
+  clientAvailable_ = false;
+  Deliver(Alarm("10.0.0.2", 1, Jpeg("face-small.jpg")));
+  Deliver(Alarm("10.0.0.2", 2, Jpeg("face-small.jpg")));
+  EXPECT_EQ(Events().size(), 2u);
+  EXPECT_EQ(clientsMade_, 1);
+  EXPECT_EQ(log_.CountContaining("No face client exists"), 1);
+}
+
+TEST(FaceClientSlot, ConcurrentFirstUseCreatesExactlyOneClient) {
+  std::atomic<int> made{0};
+  RecordingClient client;
+  FaceClientSlot slot([&] {
+    ++made;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return &client;
+  });
+  std::vector<std::thread> threads;
+  std::atomic<int> same{0};
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&] {
+      if (slot.GetOrCreate() == &client) ++same;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(same, 8);
+  EXPECT_EQ(slot.Get(), &client);
+}
+
+}  // namespace
