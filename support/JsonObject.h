@@ -1,0 +1,92 @@
+// A small JSON document for the face clients' request bodies and server answers: parse at
+// construction, compact printing, typed lookup by key (ASCII case ignored) or array index,
+// appending members. One object is used by one thread at a time; any number of objects may
+// parse, print and look up on different threads at once (the parser keeps no shared state).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace neb {
+
+// Node types.
+enum {
+  kJsonFalse = 0,
+  kJsonTrue = 1,
+  kJsonNull = 2,
+  kJsonInt = 3,
+  kJsonDouble = 4,
+  kJsonString = 5,
+  kJsonArray = 6,
+  kJsonObject = 7,
+};
+
+// One JSON value. Allocated zero-filled with calloc, released with free together with its
+// strings, its subtree and its following siblings.
+struct JsonNode {
+  JsonNode* next;  // next member or element of the same object or array
+  JsonNode* prev;
+  JsonNode* child;     // first member or element; null when empty
+  int type;            // one of the kJson* values
+  char* stringValue;   // decoded text of a string node, owned
+  int64_t intValue;    // integer value; truncation of a double; 1 for true
+  double doubleValue;  // numeric value of integer and double nodes
+  int sign;            // -1 prints an integer signed, 1 unsigned
+  char* key;           // member name inside an object, owned
+};
+
+// Text handed to this class ends at its first NUL byte, like the text of a server answer.
+// Every Get leaves its output unchanged when it returns false (a copy into a CJsonObject
+// whose re-parse fails leaves that object empty). Nothing here throws on bad JSON.
+class CJsonObject {
+ public:
+  CJsonObject();
+  // Parses text; on failure the object is empty and GetErrMsg() says why.
+  explicit CJsonObject(const std::string& text);
+  virtual ~CJsonObject();
+
+  CJsonObject(const CJsonObject&) = delete;
+  CJsonObject& operator=(const CJsonObject&) = delete;
+
+  // Replaces the document by the one in text. Text after the first value is ignored.
+  // Containers nested 1000 deep are rejected.
+  bool Parse(const std::string& text);
+
+  // Compact text, no blanks; "" for an empty object. Doubles print with six decimals;
+  // infinities and NaN print as null so that the text is always valid JSON.
+  std::string ToString() const;
+
+  // Lookup of a member of the root object; the first member whose name matches key without
+  // regard to ASCII case wins.
+  bool Get(const std::string& key, CJsonObject& out) const;  // copy of any value
+  bool Get(const std::string& key, std::string& out) const;  // string member
+  bool Get(const std::string& key, int& out) const;          // low 32 bits, or truncated double
+  bool Get(const std::string& key, bool& out) const;
+  bool Get(const std::string& key, double& out) const;
+
+  // Elements of a root array, 0-based.
+  bool Get(int index, CJsonObject& out) const;
+  bool Get(int index, std::string& out) const;
+  int GetArraySize() const;
+
+  // Appends a member to the root object (an empty object becomes one). Fails on a root that
+  // is not an object and on a name that exists already; the document is unchanged then.
+  bool Add(const std::string& key, const CJsonObject& value);
+  bool Add(const std::string& key, const std::string& value);
+  bool Add(const std::string& key, int value);
+  bool Add(const std::string& key, double value);
+
+  // Text of the last failure; kept until the next failure, not cleared by a success.
+  const std::string& GetErrMsg() const { return errMsg_; }
+
+ private:
+  const JsonNode* FindMember(const std::string& key) const;
+  const JsonNode* FindElement(int index) const;
+  bool CheckNewMember(const std::string& key);
+  bool AppendMember(const std::string& key, JsonNode* value);
+
+  JsonNode* root_;
+  std::string errMsg_;
+};
+
+}  // namespace neb
