@@ -4,7 +4,7 @@
 # minute has passed), stops it with SIGTERM and shows what it wrote.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-BUILD="$(pwd)/build"
+BUILD="${VESTREL_BUILD_DIR:-$(pwd)/build}"
 SITE="$BUILD/demo-site"
 DATA="$(pwd)/tests/data"
 PORT=18000
