@@ -9,6 +9,8 @@ int CVestrelApp::InitInstance(const std::string& argumentText) {
   platform::InstallCrashHandler();
   platform::MessageLoop loop;
   platform::MessageLoop::SetMain(&loop);
+  // The shutdown signals close the main window, so they are taken only once there is one.
+  platform::InstallShutdownSignals();
   int exitCode = 0;
   {
     CVestrelDlg dialog(loop, platform::ModuleFileName(), argumentText);

@@ -9,7 +9,6 @@ int main(int argc, char** argv) {
   // a decimal point, whatever the locale says.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
-  platform::InstallShutdownSignals();
 
   std::string argumentText;
   for (int i = 1; i < argc; ++i) {

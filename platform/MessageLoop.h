@@ -39,6 +39,9 @@ class MessageLoop {
   // Messages posted while there is none are lost, as with a missing window.
   static MessageLoop* Main();
   static void SetMain(MessageLoop* loop);
+  // Any thread. Posts to the main loop when there is one (false when not). Unlike
+  // Main()->Post(...), it cannot race with the main loop's destruction.
+  static bool PostToMain(MessageId message, WParam wParam, LParam lParam);
 
   // Any thread. Messages are dispatched in the order posted.
   void Post(MessageId message, WParam wParam, LParam lParam);
@@ -55,7 +58,8 @@ class MessageLoop {
   int RunModal(MessageHandler& handler);
   // Loop thread. Dispatches at most one pending message (or due timer) to the handler of the
   // current or last modal run; returns false when nothing was pending. Used by waits that
-  // must keep serving messages.
+  // must keep serving messages. A quit it reaches is not dispatched; a quit or a dispatched
+  // close ends the modal run in progress, if any, once control returns to it.
   bool PumpOne();
 
  private:
