@@ -1,0 +1,298 @@
+#include "device/HikNetDevice.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "platform/DebugOutput.h"
+#include "platform/MessageLoop.h"
+#include "support/StringFormat.h"
+
+namespace {
+
+constexpr uint32_t kErrorPassword = 1;
+constexpr uint32_t kErrorOverMaxLink = 5;
+constexpr uint32_t kErrorVersionMismatch = 6;
+constexpr uint32_t kErrorNetworkFailConnect = 7;
+constexpr std::size_t kThreadNameLength = 15;
+
+// Copies the bytes of text into a fixed field without a terminator (the field is zeroed and
+// a text that fills it needs none); longer texts are cut at the field's end.
+void CopyField(char* field, std::size_t fieldSize, const std::string& text) {
+  std::memcpy(field, text.data(), std::min(fieldSize, text.size()));
+}
+
+// "dev " and the address; when too long for a thread name, its end, which tells devices apart.
+std::string ThreadName(const std::string& ip) {
+  std::string name = ip.empty() ? "dev" : "dev " + ip;
+  if (name.size() > kThreadNameLength) name = name.substr(name.size() - kThreadNameLength);
+  return name;
+}
+
+// Serves one waiting message of the main loop, so a wait on the UI thread keeps it responsive.
+void PumpOneMessage() {
+  if (platform::MessageLoop* loop = platform::MessageLoop::Main()) loop->PumpOne();
+}
+
+}  // namespace
+
+CHikNetDevice::CHikNetDevice(DeviceSdk& sdk, int onlineCheckPeriodMs)
+    : sdk_(sdk), onlineCheckPeriodMs_(onlineCheckPeriodMs) {
+  sdk_.Init();
+}
+
+CHikNetDevice::~CHikNetDevice() {
+  EndThread();
+  impl.reset();
+  sdk_.Cleanup();
+  platform::ScopedLock guard(lock);
+  listeners.clear();
+}
+
+void CHikNetDevice::CreateEvents() {
+  if (loginEvent == nullptr) loginEvent = std::make_unique<platform::Event>(false, false);
+  if (stopEvent == nullptr) stopEvent = std::make_unique<platform::Event>(true, false);
+}
+
+void CHikNetDevice::StartThread() {
+  if (thread != nullptr) return;
+  CreateEvents();
+  std::string name;
+  {
+    std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+    name = ThreadName(ip);
+  }
+  thread = std::make_unique<platform::Thread>(name, &CHikNetDevice::DeviceThreadProc, this);
+  thread->Resume();
+}
+
+void CHikNetDevice::SetConfig(const DeviceConfig& config) {
+  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  id = config.Id;
+  ip = config.Ip;
+  port = config.Port;
+  userName = config.UserName;
+  password = config.Password;
+}
+
+int CHikNetDevice::Login() {
+  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  if (userId != -1) Logout();
+
+  NET_DVR_USER_LOGIN_INFO loginInfo;
+  NET_DVR_DEVICEINFO_V40 deviceInfo;
+  std::memset(&loginInfo, 0, sizeof loginInfo);
+  std::memset(&deviceInfo, 0, sizeof deviceInfo);
+  CopyField(loginInfo.sDeviceAddress, sizeof loginInfo.sDeviceAddress, ip);
+  CopyField(loginInfo.sUserName, sizeof loginInfo.sUserName, userName);
+  CopyField(loginInfo.sPassword, sizeof loginInfo.sPassword, password);
+  loginInfo.wPort = static_cast<uint16_t>(port & 0xFFFF);
+  loginInfo.bUseAsynLogin = 0;
+
+  const int32_t result = sdk_.Login_V40(&loginInfo, &deviceInfo);
+  if (result < 0) {
+    ReportLoginFailure(sdk_.GetLastError());
+    return -1;
+  }
+  userId = result;
+  const NET_DVR_DEVICEINFO_V30& info = deviceInfo.struDeviceV30;
+  analogChannelCount = info.byChanNum;
+  firstAnalogChannel = info.byStartChan;
+  ipChannelCount = info.byIPChanNum;
+  firstDigitalChannel = info.byStartDChan;
+  LoadChannels();
+  Notify(2);
+  if (loginEvent != nullptr) loginEvent->Set();
+  return 0;
+}
+
+void CHikNetDevice::ReportLoginFailure(uint32_t code) {
+  switch (code) {
+    case kErrorPassword:
+      platform::DebugOutput("Password error!");
+      break;
+    case kErrorOverMaxLink:
+      platform::DebugOutput("Over maximum link!");
+      break;
+    case kErrorVersionMismatch:
+      platform::DebugOutput("Net device version mismatch!");
+      break;
+    case kErrorNetworkFailConnect:
+      Notify(0);
+      break;
+    default:
+      platform::DebugOutput(
+          StringFormat("Login Network device failed: %d", static_cast<int>(code)));
+      break;
+  }
+}
+
+int CHikNetDevice::Logout() {
+  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  if (userId >= 0) {
+    sdk_.Logout_V30(userId);
+    userId = -1;
+    Notify(0);
+  }
+  return 0;
+}
+
+void CHikNetDevice::LoadChannels() {
+  // 50 KB: too much for the stack of a thread that also runs listeners.
+  auto config = std::make_unique<NET_DVR_IPPARACFG_V40>();
+  std::memset(config.get(), 0, sizeof *config);
+  uint32_t bytesReturned = 0;
+  ipConfigLoaded = sdk_.GetDVRConfig(userId, NET_DVR_GET_IPPARACFG_V40, 0, config.get(),
+                                     sizeof *config, &bytesReturned);
+
+  std::vector<int>().swap(presentChannels);
+
+  for (int i = 0; i < kAnalogChannelEntries; ++i) {
+    ChannelEntry& entry = channels[i];
+    if (i < analogChannelCount) {
+      std::snprintf(entry.name, sizeof entry.name, "camera%d", firstAnalogChannel + i);
+      entry.number = firstAnalogChannel + i;
+      presentChannels.push_back(i);
+      entry.enabled = ipConfigLoaded ? config->byAnalogChanEnable[i] : 1;
+    } else {
+      entry.number = -1;
+      entry.name[0] = '\0';
+      entry.enabled = 0;
+    }
+  }
+
+  if (!ipConfigLoaded) return;
+  for (int i = 0; i < kChannelCount - kAnalogChannelEntries; ++i) {
+    ChannelEntry& entry = channels[kAnalogChannelEntries + i];
+    if (i < ipChannelCount) {
+      std::snprintf(entry.name, sizeof entry.name, "IP Camera %d", i + 1);
+      entry.number = static_cast<int>(config->dwStartDChan) + i;
+      entry.enabled = config->struStreamMode[i].uGetStream.struChanInfo.byEnable;
+      presentChannels.push_back(kAnalogChannelEntries + i);
+    } else {
+      entry.enabled = 0;
+      entry.number = -1;
+    }
+  }
+}
+
+int CHikNetDevice::CheckOnline() {
+  const int result = sdk_.RemoteControl(userId, NET_DVR_CHECK_USER_STATUS, nullptr, 0);
+  if (result != 0) {
+    if (impl != nullptr) impl->OnHeartbeat();
+    return result;
+  }
+  platform::DebugOutput(
+      StringFormat("=====%08x====\n", static_cast<unsigned>(sdk_.GetLastError())));
+  return 0;
+}
+
+int CHikNetDevice::AddListener(ListenerCallback callback, void* user) {
+  if (callback == nullptr) return -1;
+  platform::ScopedLock guard(lock);
+  for (const Listener& listener : listeners) {
+    if (listener.callback == callback) return -1;
+  }
+  listeners.push_back(Listener{callback, user});
+  return 0;
+}
+
+int CHikNetDevice::RemoveListener(ListenerCallback callback, void* /*user*/) {
+  platform::ScopedLock guard(lock);
+  for (auto it = listeners.begin(); it != listeners.end(); ++it) {
+    if (it->callback == callback) {
+      listeners.erase(it);
+      return 0;
+    }
+  }
+  return -1;
+}
+
+void CHikNetDevice::Notify(int state) {
+  platform::ScopedLock guard(lock);
+  // By index and by copy: a listener may add or remove listeners.
+  for (std::size_t i = 0; i < listeners.size(); ++i) {
+    const Listener listener = listeners[i];
+    listener.callback(state, listener.user);
+  }
+}
+
+void CHikNetDevice::Stop() {
+  {
+    // The device thread may be inside a blocking login or check; keep serving messages.
+    std::unique_lock<std::recursive_timed_mutex> guard(loginLock, std::defer_lock);
+    while (!guard.try_lock_for(std::chrono::milliseconds(kStopWaitSliceMs))) PumpOneMessage();
+    Logout();
+    // Set under loginLock: once it is set the thread makes no more calls or notifications.
+    if (stopEvent != nullptr) stopEvent->Set();
+  }
+  while (thread != nullptr) {
+    if (thread->Join(kStopWaitSliceMs)) break;
+    PumpOneMessage();
+  }
+}
+
+unsigned CHikNetDevice::DeviceThreadProc(void* arg) {
+  auto* device = static_cast<CHikNetDevice*>(arg);
+  if (device == nullptr) return 1;
+  try {
+    device->RunThread();
+  } catch (const std::exception& e) {
+    platform::DebugOutput(std::string("Device thread ended by an error: ") + e.what());
+  } catch (...) {
+    platform::DebugOutput("Device thread ended by an unknown error");
+  }
+  return 0;
+}
+
+void CHikNetDevice::RunThread() {
+  int state = 2;
+  for (;;) {
+    const int woken =
+        platform::WaitForAny({stopEvent.get(), loginEvent.get()}, onlineCheckPeriodMs_);
+    if (woken == 0) break;
+    if (woken == 1) state = 2;
+
+    std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+    // Stop sets the event under loginLock after its logout: nothing may follow that.
+    if (stopEvent != nullptr && stopEvent->Wait(0)) break;
+    switch (state) {
+      case 0:
+        if (autoReconnect != 0) {
+          Notify(1);
+          state = 1;
+        }
+        break;
+      case 1:
+        state = Login() == 0 ? 2 : 0;
+        Notify(state);
+        break;
+      default:
+        if (CheckOnline() == 0) {
+          if (userId != -1) {
+            Logout();
+            Notify(0);
+          }
+          state = 0;
+        }
+        break;
+    }
+  }
+
+  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  if (userId != -1 && sdk_.Logout_V30(userId) != 0) userId = -1;
+}
+
+void CHikNetDevice::EndThread() {
+  if (thread == nullptr) return;
+  if (stopEvent != nullptr) stopEvent->Set();
+  thread.reset();  // joins
+}
+
+void CHikNetDevice::OnFinalRelease() {
+  EndThread();
+  impl.reset();
+  CCmdTarget::OnFinalRelease();
+}
