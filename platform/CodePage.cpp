@@ -222,13 +222,24 @@ std::string AnsiCodePageName() {
   return codeset != nullptr && *codeset != '\0' ? codeset : "ANSI_X3.4-1968";
 }
 
+// Seven-bit text reads the same in every supported code page and in UTF-8; event documents are
+// mostly base64, so they skip the converter.
+static bool IsSevenBit(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 std::string ConvertAnsiToUtf8(const std::string& ansi) {
+  if (IsSevenBit(ansi)) return ansi;
   const std::string codePage = AnsiCodePageName();
   if (IsUtf8(codePage)) return SanitiseUtf8(ansi);
   return Convert(t_toUtf8.Get("UTF-8", codePage), ansi, IsCp1252(codePage), BadAnsiByte);
 }
 
 std::string ConvertUtf8ToAnsi(const std::string& utf8) {
+  if (IsSevenBit(utf8)) return utf8;
   const std::string codePage = AnsiCodePageName();
   if (IsUtf8(codePage)) return SanitiseUtf8(utf8);
   return Convert(t_fromUtf8.Get(codePage, "UTF-8"), utf8, IsCp1252(codePage), BadUtf8Sequence);

@@ -20,6 +20,8 @@ constexpr std::size_t kMaxFormattedLine = 1023;
 std::atomic<CLogHelper*> g_instance{nullptr};
 std::mutex g_creationMutex;  // guards only the creation of g_instance
 log4cplus::Logger g_logger;  // assigned once, under g_creationMutex, before g_instance is set
+// Runs until the process ends; kept reachable so leak checkers see it is meant to live on.
+log4cplus::ConfigureAndWatchThread* g_watcher = nullptr;
 
 std::string ExecutableFolder() {
   std::string path = platform::ModuleFileName();
@@ -56,7 +58,7 @@ CLogHelper* CLogHelper::GetInstance() {
     // Lets Logger.properties name files beside the executable: ${VESTREL_PROGRAM_FOLDER}x.log
     platform::SetEnvironmentVariable("VESTREL_PROGRAM_FOLDER", folder);
     // Reads the file at once and re-reads it whenever it changes; runs until the process ends.
-    new log4cplus::ConfigureAndWatchThread(folder + "Logger.properties", 5000);
+    g_watcher = new log4cplus::ConfigureAndWatchThread(folder + "Logger.properties", 5000);
     helper = new CLogHelper();
     g_instance.store(helper, std::memory_order_release);
   }

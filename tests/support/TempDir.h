@@ -3,19 +3,22 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 class TempDir {
  public:
   TempDir() {
     static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("vestrel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = base / ("vestrel-test-" + std::to_string(random()) + "-" +
+                      std::to_string(counter++));
+      if (std::filesystem::create_directory(path_)) break;
+    }
   }
   ~TempDir() {
     std::error_code ec;
@@ -27,6 +30,9 @@ class TempDir {
   // The folder, ending in '/'.
   std::string Path() const { return path_.string() + "/"; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // The folder without a trailing '/', and a name inside it.
+  std::string path() const { return path_.string(); }
+  std::string operator/(const std::string& name) const { return File(name); }
 
   std::string Write(const std::string& name, const std::string& contents) const {
     const std::string file = File(name);

@@ -1,0 +1,230 @@
+// libjpeg reports errors through error_exit, which must not return: ours keeps the message and
+// jumps back to the call that set up the codec, which destroys it. The functions that call
+// setjmp hold no objects with destructors; what outlives a jump (the pixel block, the message)
+// lives in the caller's frame.
+#include "pipeline/JpegCodec.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstring>
+#include <new>
+
+// libjpeg's headers need FILE and size_t declared before them.
+// clang-format off
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include "pipeline/BilinearScaler.h"
+
+namespace {
+
+constexpr int kJpegQuality = 80;
+constexpr int kRowsPerRead = 16;
+
+struct JpegErrorManager {
+  jpeg_error_mgr pub;  // first member: libjpeg hands back a pointer to it
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+// Warnings after which part of the picture is missing or made up (libjpeg fills the rest with
+// grey and goes on). Warnings about markers and metadata leave the pixels intact.
+bool LosesPictureData(int code) {
+  switch (code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_JPEG_EOF:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+[[noreturn]] void JumpBack(JpegErrorManager* errors, const char* text) {
+  std::snprintf(errors->message, sizeof errors->message, "%s", text);
+  std::longjmp(errors->jump, 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+static void JumpBackOnError(j_common_ptr codec) {
+  auto* errors = reinterpret_cast<JpegErrorManager*>(codec->err);
+  (*codec->err->format_message)(codec, errors->message);
+  std::longjmp(errors->jump, 1);
+}
+
+// Replaces libjpeg's message routine, which would print to stderr: trace messages and harmless
+// warnings are dropped, warnings that lose picture data end the decode.
+static void JumpBackOnDataLoss(j_common_ptr codec, int level) {
+  if (level >= 0) return;
+  codec->err->num_warnings++;
+  if (LosesPictureData(codec->err->msg_code)) JumpBackOnError(codec);
+}
+
+}  // extern "C"
+
+namespace {
+
+jpeg_error_mgr* InstallErrorManager(JpegErrorManager* errors) {
+  jpeg_std_error(&errors->pub);
+  errors->pub.error_exit = JumpBackOnError;
+  errors->pub.emit_message = JumpBackOnDataLoss;
+  errors->message[0] = '\0';
+  return &errors->pub;
+}
+
+struct DecodeOutput {
+  std::unique_ptr<uint8_t[]> block;
+  int32_t width = 0;
+  int32_t height = 0;
+  char message[JMSG_LENGTH_MAX] = {};
+};
+
+bool RunDecoder(std::FILE* file, DecodeOutput* out) {
+  jpeg_decompress_struct codec;
+  std::memset(&codec, 0, sizeof codec);  // so that destroying it is safe at any point
+  JpegErrorManager errors;
+  codec.err = InstallErrorManager(&errors);
+  if (setjmp(errors.jump) != 0) {
+    jpeg_destroy_decompress(&codec);
+    out->block.reset();
+    std::memcpy(out->message, errors.message, sizeof out->message);
+    return false;
+  }
+  jpeg_create_decompress(&codec);
+  jpeg_stdio_src(&codec, file);
+  if (jpeg_read_header(&codec, TRUE) != JPEG_HEADER_OK) JumpBack(&errors, "incomplete JPEG header");
+  if (codec.num_components == 4 || codec.jpeg_color_space == JCS_CMYK ||
+      codec.jpeg_color_space == JCS_YCCK) {
+    JumpBack(&errors, "four-component (CMYK/YCCK) JPEG is not supported");
+  }
+  if (uint64_t{codec.image_width} * codec.image_height > uint64_t{kMaxSnapPixels}) {
+    JumpBack(&errors, "JPEG picture has more pixels than the limit of 50000000");
+  }
+  codec.out_color_space = JCS_RGB;  // grayscale comes out as three equal samples
+  if (!jpeg_start_decompress(&codec) || codec.output_components != 3) {
+    JumpBack(&errors, "JPEG decompression did not start");
+  }
+  const std::size_t stride = std::size_t{codec.output_width} * 3;
+  out->block.reset(new (std::nothrow) uint8_t[stride * codec.output_height]);
+  if (!out->block) JumpBack(&errors, "cannot allocate the pixel block");
+  while (codec.output_scanline < codec.output_height) {
+    JSAMPROW rows[kRowsPerRead];
+    const JDIMENSION wanted = codec.output_height - codec.output_scanline;
+    const int count = wanted < kRowsPerRead ? static_cast<int>(wanted) : kRowsPerRead;
+    for (int i = 0; i < count; ++i) {
+      rows[i] = out->block.get() + (codec.output_scanline + i) * stride;
+    }
+    if (jpeg_read_scanlines(&codec, rows, static_cast<JDIMENSION>(count)) == 0) {
+      JumpBack(&errors, "JPEG decoder returned no rows");
+    }
+  }
+  jpeg_finish_decompress(&codec);
+  out->width = static_cast<int32_t>(codec.output_width);
+  out->height = static_cast<int32_t>(codec.output_height);
+  jpeg_destroy_decompress(&codec);
+  return true;
+}
+
+bool RunEncoder(std::FILE* file, const uint8_t* block, int32_t height, int32_t width,
+                char (*message)[JMSG_LENGTH_MAX]) {
+  jpeg_compress_struct codec;
+  std::memset(&codec, 0, sizeof codec);
+  JpegErrorManager errors;
+  codec.err = InstallErrorManager(&errors);
+  if (setjmp(errors.jump) != 0) {
+    jpeg_destroy_compress(&codec);
+    std::memcpy(*message, errors.message, sizeof *message);
+    return false;
+  }
+  jpeg_create_compress(&codec);
+  jpeg_stdio_dest(&codec, file);
+  codec.image_width = static_cast<JDIMENSION>(width);
+  codec.image_height = static_cast<JDIMENSION>(height);
+  codec.input_components = 3;
+  codec.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&codec);
+  jpeg_set_quality(&codec, kJpegQuality, TRUE);
+  jpeg_start_compress(&codec, TRUE);
+  const std::size_t stride = static_cast<std::size_t>(width) * 3;
+  while (codec.next_scanline < codec.image_height) {
+    // libjpeg only reads the row; its interface is not const-correct.
+    JSAMPROW row = const_cast<JSAMPROW>(block + codec.next_scanline * stride);
+    jpeg_write_scanlines(&codec, &row, 1);
+  }
+  jpeg_finish_compress(&codec);
+  jpeg_destroy_compress(&codec);
+  return true;
+}
+
+void SetError(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+}
+
+std::string OpenError(const char* what, const std::string& path, int code) {
+  return std::string(what) + " '" + path + "': " + std::strerror(code);
+}
+
+}  // namespace
+
+std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
+                                          std::string* error) {
+  if (path.empty()) {
+    SetError(error, "no source path");
+    return nullptr;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    SetError(error, OpenError("cannot open", path, errno));
+    return nullptr;
+  }
+  DecodeOutput out;
+  const bool decoded = RunDecoder(file, &out);
+  std::fclose(file);
+  if (!decoded) {
+    SetError(error, out.message);
+    return nullptr;
+  }
+  if (width != nullptr) *width = out.width;
+  if (height != nullptr) *height = out.height;
+  return std::move(out.block);
+}
+
+bool EncodeJpegFile(const std::string& path, const uint8_t* block, int32_t height, int32_t width,
+                    std::string* error) {
+  if (path.empty() || block == nullptr) {
+    SetError(error, "no destination path or no pixel block");
+    return false;
+  }
+  if (width <= 0 || height <= 0) {
+    SetError(error, "picture size " + std::to_string(width) + "x" + std::to_string(height) +
+                        " is not valid");
+    return false;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    SetError(error, OpenError("cannot create", path, errno));
+    return false;
+  }
+  char message[JMSG_LENGTH_MAX] = {};
+  const bool encoded = RunEncoder(file, block, height, width, &message);
+  const int closeResult = std::fclose(file);
+  const int closeCode = errno;
+  if (!encoded) {
+    SetError(error, message);
+    return false;
+  }
+  if (closeResult != 0) {
+    SetError(error, OpenError("cannot write", path, closeCode));
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,20 @@
+// JPEG files to and from 8-bit RGB blocks (rows top to bottom, three samples per pixel, no
+// padding) over libjpeg. Every libjpeg error becomes a false or null result with its message
+// in *error; nothing ends the process. Stateless; any thread (each call has its own codec).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Decodes a colour or grayscale JPEG file to RGB. Fails for four-component (CMYK, YCCK) files,
+// for a picture whose header declares more than kMaxSnapPixels pixels (before any pixel memory
+// is allocated), and for damaged data that libjpeg would only warn about (a truncated file,
+// a corrupt entropy-coded segment).
+std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
+                                          std::string* error = nullptr);
+
+// Writes the block as a baseline JPEG of quality 80, creating or truncating the file. After a
+// failure the file may be missing or partly written.
+bool EncodeJpegFile(const std::string& path, const uint8_t* block, int32_t height, int32_t width,
+                    std::string* error = nullptr);

@@ -1,0 +1,51 @@
+// vestrel-camsim: one simulated camera or NVR for the SDK library (see --help).
+#include <boost/asio.hpp>
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/camsim/CamSimOptions.h"
+#include "tools/camsim/EventPrinter.h"
+#include "tools/camsim/ScriptRunner.h"
+#include "tools/camsim/SimDevice.h"
+
+int main(int argc, char** argv) {
+  camsim::EventPrinter printer;
+  camsim::CamSimOptions options;
+  std::string error;
+  if (!camsim::ParseCamSimOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
+                                  &error)) {
+    printer.Error(error + " (see --help)");
+    return 2;
+  }
+  if (options.help) {
+    std::cout << camsim::CamSimUsage() << std::flush;
+    return 0;
+  }
+  try {
+    boost::asio::io_context io;
+    camsim::SimDevice device(io, options, printer);
+    camsim::ScriptRunner runner(device, [&io] { io.stop(); });
+    if (!options.scriptPath.empty() && !runner.LoadScript(options.scriptPath, &error)) {
+      printer.Error(error);
+      return 1;
+    }
+    boost::asio::signal_set signals(io, SIGTERM, SIGINT);
+    signals.async_wait([&io](const boost::system::error_code& ec, int) {
+      if (!ec) io.stop();
+    });
+    if (!device.Listen(&error)) {
+      printer.Error(error);
+      return 1;
+    }
+    runner.Start();
+    io.run();
+    runner.Stop();
+  } catch (const std::exception& e) {
+    printer.Error(std::string("failed: ") + e.what());
+    return 1;
+  }
+  return 0;
+}
