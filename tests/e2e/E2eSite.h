@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -41,10 +42,6 @@ inline std::string UniqueLoopbackIp() {
   return "127." + std::to_string(b(rng)) + "." + std::to_string(b(rng)) + "." +
          std::to_string(2 + (next++ % 250));
 }
-inline int RandomPort() {
-  static std::mt19937 rng{std::random_device{}()};
-  return std::uniform_int_distribution<int>(20000, 60000)(rng);
-}
 
 inline int CountOccurrences(const std::string& text, const std::string& fragment) {
   int n = 0;
@@ -60,19 +57,23 @@ class Camera {
  public:
   Camera(const TempDir& dir, std::vector<std::string> extraArguments = {},
          std::string user = "admin", std::string password = "secret")
-      : ip_(UniqueLoopbackIp()), port_(RandomPort()), user_(std::move(user)),
-        password_(std::move(password)) {
+      : ip_(UniqueLoopbackIp()), user_(std::move(user)), password_(std::move(password)) {
     output_ = dir.File("camsim-" + ip_ + ".out");
     platform::Subprocess::Options options;
-    options.arguments = {"--listen", ip_ + ":" + std::to_string(port_), "--user", user_,
+    // Port 0: the simulator picks a free port and reports it as "listening IP:PORT".
+    options.arguments = {"--listen", ip_ + ":0", "--user", user_,
                          "--password", password_};
     options.arguments.insert(options.arguments.end(), extraArguments.begin(), extraArguments.end());
     options.stdoutPath = output_;
     options.stderrPath = dir.File("camsim-" + ip_ + ".err");
     options.pipeStdin = true;
     std::string error;
-    started_ = process_.Start(VESTREL_CAMSIM_EXE, options, &error);
-    EXPECT_TRUE(started_) << error;
+    EXPECT_TRUE(process_.Start(VESTREL_CAMSIM_EXE, options, &error)) << error;
+    const std::string listening = "listening " + ip_ + ":";
+    EXPECT_TRUE(WaitForOutput(listening, 10000)) << Output();
+    const std::string out = Output();
+    const std::size_t at = out.find(listening);
+    if (at != std::string::npos) port_ = std::atoi(out.c_str() + at + listening.size());
   }
   ~Camera() {
     Send("quit");
@@ -98,12 +99,11 @@ class Camera {
 
  private:
   const std::string ip_;
-  const int port_;
+  int port_ = 0;
   const std::string user_;
   const std::string password_;
   std::string output_;
   platform::Subprocess process_;
-  bool started_ = false;
 };
 
 struct DeviceEntry {
