@@ -32,6 +32,17 @@ uint32_t LoginError(uint32_t error) {
   }
 }
 
+// Decodes a device's status reply. A malformed one closes the link: the device no longer
+// speaks the protocol. Returns 0 or the error code for the caller.
+template <typename Reply>
+uint32_t DecodeStatusReply(DeviceLink& link, const std::vector<uint8_t>& body, Reply* reply) {
+  if (!sdkwire::Decode(body, reply)) {
+    link.Close();
+    return NET_DVR_PROTOCOL_ERROR;
+  }
+  return reply->status == Status::Ok ? 0 : NET_DVR_DEVICE_REFUSED;
+}
+
 }  // namespace
 
 SdkRuntime::SdkRuntime() : work_(boost::asio::make_work_guard(io_)) {
@@ -226,13 +237,8 @@ bool SdkRuntime::GetIpConfig(int32_t userId, NET_DVR_IPPARACFG_V40* config, uint
     return false;
   }
   sdkwire::ConfigReply reply;
-  if (!sdkwire::Decode(body, &reply)) {
-    link->Close();
-    *error = NET_DVR_PROTOCOL_ERROR;
-    return false;
-  }
-  if (reply.status != Status::Ok) {
-    *error = NET_DVR_DEVICE_REFUSED;
+  if (const uint32_t failure = DecodeStatusReply(*link, body, &reply)) {
+    *error = failure;
     return false;
   }
   std::memset(config, 0, sizeof *config);
@@ -262,13 +268,8 @@ bool SdkRuntime::CheckUser(int32_t userId, uint32_t* error) {
     return false;
   }
   sdkwire::ValueReply reply;
-  if (!sdkwire::Decode(body, &reply)) {
-    link->Close();
-    *error = NET_DVR_PROTOCOL_ERROR;
-    return false;
-  }
-  if (reply.status != Status::Ok) {
-    *error = NET_DVR_DEVICE_REFUSED;
+  if (const uint32_t failure = DecodeStatusReply(*link, body, &reply)) {
+    *error = failure;
     return false;
   }
   return true;
@@ -286,11 +287,7 @@ int32_t SdkRuntime::SetupAlarm(int32_t userId, uint32_t* error) {
   std::vector<uint8_t> body;
   uint32_t failure = link->Subscribe(handle, &body, kReplyTimeout);
   sdkwire::ValueReply reply;
-  if (failure == 0 && !sdkwire::Decode(body, &reply)) {
-    link->Close();
-    failure = NET_DVR_PROTOCOL_ERROR;
-  }
-  if (failure == 0 && reply.status != Status::Ok) failure = NET_DVR_DEVICE_REFUSED;
+  if (failure == 0) failure = DecodeStatusReply(*link, body, &reply);
   if (failure == 0) {
     std::lock_guard<std::mutex> guard(mutex_);
     // A logout or shutdown in the meantime has dropped the login: the channel is gone too.
@@ -336,13 +333,8 @@ bool SdkRuntime::CloseAlarm(int32_t alarmHandle, uint32_t* error) {
     return false;
   }
   sdkwire::ValueReply reply;
-  if (!sdkwire::Decode(body, &reply)) {
-    link->Close();
-    *error = NET_DVR_PROTOCOL_ERROR;
-    return false;
-  }
-  if (reply.status != Status::Ok) {
-    *error = NET_DVR_DEVICE_REFUSED;
+  if (const uint32_t failure = DecodeStatusReply(*link, body, &reply)) {
+    *error = failure;
     return false;
   }
   return true;
