@@ -74,7 +74,11 @@ void Thread::Resume() {
       state->ended.notify_all();
     });
   } catch (const std::system_error& e) {
+    // A thread that could not start counts as ended, so that waits for it return.
+    state->finished = true;
+    state->exitCode = static_cast<unsigned>(-1);
     lock.unlock();
+    state->ended.notify_all();
     DebugOutput("Thread '" + state->name + "' could not be started: " + e.what());
   }
 }

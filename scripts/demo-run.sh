@@ -109,8 +109,14 @@ for f in $(find "$SITE/events" -name '*.txt' | sort); do
     "$(info WearMask "$f")" "${#pic}"
 done
 echo
-echo "== what the log says about the duplicate and the reconnect:"
-grep -E "Duplicate face id|not found" "$SITE/bin/vestrel.log" | sed 's/^/   /'
+echo "== what happened:"
+echo "   camera 1 sent faces 101, 102 and 101 again; the repeat was dropped:"
+grep -E "Duplicate face id|not found" "$SITE/bin/vestrel.log" | sed 's/^/      /'
+echo "   face 101 (640x480, above MaxFaceSize) and 202 (1920x1080) were shrunk to 200x200 thumbnails;"
+echo "   102 and 201 were small enough to be stored as they came."
+echo "   camera 2 went offline after face 201; its next online check failed (error code on stderr):"
+grep -E "^=====" "$SITE/vestrel.stderr" | sed 's/^/      /'
+echo "   Vestrel logged in again (camera 2 saw $(grep -c '^login user=' "$SITE/cam2.out") logins in all), reopened the alarm channel, and face 202 arrived."
 echo
 echo "Log: $SITE/bin/vestrel.log (device login traces: $SITE/vestrel.stderr)"
 [ "$count" -ge "$EXPECTED" ] && [ "$status" -eq 0 ]
