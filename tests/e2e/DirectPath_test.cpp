@@ -10,6 +10,7 @@ namespace {
 
 const std::string kSmall = std::string(VESTREL_TEST_DATA_DIR) + "/face-small.jpg";
 const std::string kLarge = std::string(VESTREL_TEST_DATA_DIR) + "/face-640x480.jpg";
+const std::string kHuge = std::string(VESTREL_TEST_DATA_DIR) + "/face-1920x1080.jpg";
 
 constexpr int kLoginMs = 15000;  // first login, channel set-up
 constexpr int kEventMs = 15000;
@@ -122,8 +123,9 @@ TEST_F(DirectPathTest, MissingDeviceListEndsWithStatus255) {
 TEST_F(DirectPathTest, SigtermWhileAlarmsFlowEndsCleanlyWithOnlyWholeFiles) {
   Camera camera(site_.Root());
   StartWith({&camera});
-  for (int id = 1; id <= 60; ++id) {
-    ASSERT_TRUE(camera.Send(FaceCommand(id, id % 3 == 0 ? kLarge : kSmall)));
+  // Large pictures take a few milliseconds each to thumbnail, so the stop lands mid-stream.
+  for (int id = 1; id <= 300; ++id) {
+    ASSERT_TRUE(camera.Send(FaceCommand(id, id % 4 == 0 ? kSmall : kHuge)));
   }
   ASSERT_TRUE(site_.WaitForEventFiles(3, kEventMs)) << site_.Log();
   EXPECT_EQ(site_.StopVestrel(), 0) << site_.Stderr();
