@@ -61,7 +61,7 @@ void CHikNetDevice::StartThread() {
   CreateEvents();
   std::string name;
   {
-    std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+    platform::ScopedLock guard(loginLock);
     name = ThreadName(ip);
   }
   thread = std::make_unique<platform::Thread>(name, &CHikNetDevice::DeviceThreadProc, this);
@@ -69,7 +69,7 @@ void CHikNetDevice::StartThread() {
 }
 
 void CHikNetDevice::SetConfig(const DeviceConfig& config) {
-  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  platform::ScopedLock guard(loginLock);
   id = config.Id;
   ip = config.Ip;
   port = config.Port;
@@ -78,7 +78,7 @@ void CHikNetDevice::SetConfig(const DeviceConfig& config) {
 }
 
 int CHikNetDevice::Login() {
-  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  platform::ScopedLock guard(loginLock);
   if (userId != -1) Logout();
 
   NET_DVR_USER_LOGIN_INFO loginInfo;
@@ -130,7 +130,7 @@ void CHikNetDevice::ReportLoginFailure(uint32_t code) {
 }
 
 int CHikNetDevice::Logout() {
-  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  platform::ScopedLock guard(loginLock);
   if (userId >= 0) {
     sdk_.Logout_V30(userId);
     userId = -1;
@@ -222,8 +222,11 @@ void CHikNetDevice::Notify(int state) {
 void CHikNetDevice::Stop() {
   {
     // The device thread may be inside a blocking login or check; keep serving messages.
-    std::unique_lock<std::recursive_timed_mutex> guard(loginLock, std::defer_lock);
-    while (!guard.try_lock_for(std::chrono::milliseconds(kStopWaitSliceMs))) PumpOneMessage();
+    while (!loginLock.TryLock()) {
+      PumpOneMessage();
+      platform::SleepMs(kLoginLockPollMs);
+    }
+    platform::ScopedLock guard(loginLock, std::adopt_lock);
     Logout();
     // Set under loginLock: once it is set the thread makes no more calls or notifications.
     if (stopEvent != nullptr) stopEvent->Set();
@@ -255,7 +258,7 @@ void CHikNetDevice::RunThread() {
     if (woken == 0) break;
     if (woken == 1) state = 2;
 
-    std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+    platform::ScopedLock guard(loginLock);
     // Stop sets the event under loginLock after its logout: nothing may follow that.
     if (stopEvent != nullptr && stopEvent->Wait(0)) break;
     switch (state) {
@@ -281,7 +284,7 @@ void CHikNetDevice::RunThread() {
     }
   }
 
-  std::lock_guard<std::recursive_timed_mutex> guard(loginLock);
+  platform::ScopedLock guard(loginLock);
   if (userId != -1 && sdk_.Logout_V30(userId) != 0) userId = -1;
 }
 

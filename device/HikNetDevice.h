@@ -57,6 +57,7 @@ class CHikNetDevice : public CCmdTarget {
 
   static constexpr int kOnlineCheckPeriodMs = 15000;
   static constexpr int kStopWaitSliceMs = 100;
+  static constexpr int kLoginLockPollMs = 10;
   static constexpr int kChannelCount = 64;
   static constexpr int kAnalogChannelEntries = 32;  // entries 0-31; IP channels use 32-63
 
@@ -124,7 +125,7 @@ class CHikNetDevice : public CCmdTarget {
   std::vector<Listener> listeners;
 
   platform::CriticalSection lock;
-  std::recursive_timed_mutex loginLock;
+  platform::CriticalSection loginLock;
 
  protected:
   // Ends the thread (asking it to stop if Stop was not called), deletes it, deletes impl,

@@ -13,6 +13,8 @@ class CriticalSection {
   CriticalSection& operator=(const CriticalSection&) = delete;
 
   void Lock() { mutex_.lock(); }
+  // Takes the lock only when that needs no wait; true when it is now held.
+  bool TryLock() { return mutex_.try_lock(); }
   void Unlock() { mutex_.unlock(); }
 
  private:
@@ -22,6 +24,8 @@ class CriticalSection {
 class ScopedLock {
  public:
   explicit ScopedLock(CriticalSection& cs) : cs_(cs) { cs_.Lock(); }
+  // Takes over a lock that the caller already holds (from TryLock).
+  ScopedLock(CriticalSection& cs, std::adopt_lock_t) : cs_(cs) {}
   ~ScopedLock() { cs_.Unlock(); }
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;

@@ -149,12 +149,12 @@ TEST_F(SdkAlarmTest, NothingIsDeliveredForAClosedChannel) {
   // While the first alarm is in the callback, two more queue up behind it; the callback
   // then closes the channel, so those two must never be delivered.
   std::atomic<bool> closed{false};
-  recorder_.hook = [&](const RecordedAlarm& alarm) {
+  recorder_.SetHook([&](const RecordedAlarm& alarm) {
     if (!alarm.isFace || alarm.face.dwFacePicID != 1) return;
     camsim_->WaitForLine("sent face id=3");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     closed = NET_DVR_CloseAlarmChan_V30(handle_) != 0;
-  };
+  });
   const std::string jpeg = " jpeg=" + TestData("face-small.jpg");
   camsim_->Command("face id=1" + jpeg);
   camsim_->Command("face id=2" + jpeg);
@@ -197,9 +197,9 @@ TEST_F(SdkAlarmTest, ChannelEndsWithItsLogin) {
 
 TEST_F(SdkAlarmTest, ThrowingCallbackDoesNotStopDelivery) {
   Connect("127.0.0.25");
-  recorder_.hook = [](const RecordedAlarm& alarm) {
+  recorder_.SetHook([](const RecordedAlarm& alarm) {
     if (alarm.isFace && alarm.face.dwFacePicID == 1) throw std::runtime_error("callback fault");
-  };
+  });
   const std::string jpeg = " jpeg=" + TestData("face-small.jpg");
   camsim_->Command("face id=1" + jpeg);
   camsim_->Command("face id=2" + jpeg);
@@ -215,9 +215,9 @@ TEST_F(SdkAlarmTest, AllDevicesDeliverOnOneThreadOneAtATime) {
   ASSERT_GE(secondUser, 0);
   ASSERT_GE(OpenChannel(secondUser), 0);
   ASSERT_TRUE(second.WaitForLine("channel open"));
-  recorder_.hook = [](const RecordedAlarm&) {
+  recorder_.SetHook([](const RecordedAlarm&) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  };
+  });
   const std::string jpeg = " jpeg=" + TestData("face-small.jpg");
   for (int i = 1; i <= 10; ++i) {
     camsim_->Command("face id=" + std::to_string(i) + jpeg);
@@ -249,11 +249,11 @@ TEST_F(SdkAlarmTest, SlowCallbackLosesOnlyWhatOverflowsTheQueue) {
   std::mutex mutex;
   std::condition_variable released;
   bool release = false;
-  recorder_.hook = [&](const RecordedAlarm& alarm) {
+  recorder_.SetHook([&](const RecordedAlarm& alarm) {
     if (!alarm.isFace || alarm.face.dwFacePicID != 1) return;
     std::unique_lock<std::mutex> lock(mutex);
     released.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
-  };
+  });
   const std::string jpeg = " jpeg=" + TestData("face-small.jpg");
   const int kSent = 400;
   for (int i = 1; i <= kSent; ++i) camsim_->Command("face id=" + std::to_string(i) + jpeg);

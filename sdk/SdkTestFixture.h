@@ -39,7 +39,10 @@ struct RecordedAlarm {
 class AlarmRecorder {
  public:
   // Runs inside the callback before recording; may throw to test the library's barrier.
-  std::function<void(const RecordedAlarm&)> hook;
+  void SetHook(std::function<void(const RecordedAlarm&)> hook) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    hook_ = std::move(hook);
+  }
 
   static void Callback(int32_t command, NET_DVR_ALARMER* alarmer, char* buffer, uint32_t length,
                        void* user) {
@@ -69,8 +72,13 @@ class AlarmRecorder {
     const int running = ++self->running_;
     if (running > self->maxRunning_) self->maxRunning_ = running;
     std::exception_ptr thrown;
+    std::function<void(const RecordedAlarm&)> hook;
+    {
+      std::lock_guard<std::mutex> guard(self->mutex_);
+      hook = self->hook_;
+    }
     try {
-      if (self->hook) self->hook(alarm);
+      if (hook) hook(alarm);
     } catch (...) {
       thrown = std::current_exception();
     }
@@ -116,6 +124,7 @@ class AlarmRecorder {
   std::atomic<int> running_{0};
   std::atomic<int> maxRunning_{0};
   std::mutex mutex_;
+  std::function<void(const RecordedAlarm&)> hook_;  // guarded by mutex_
   std::condition_variable changed_;
   std::vector<RecordedAlarm> alarms_;
 };
