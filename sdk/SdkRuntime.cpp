@@ -43,6 +43,15 @@ uint32_t DecodeStatusReply(DeviceLink& link, const std::vector<uint8_t>& body, R
   return reply->status == Status::Ok ? 0 : NET_DVR_DEVICE_REFUSED;
 }
 
+// One request whose answer is a status reply; 0 or the error code.
+uint32_t RequestStatus(DeviceLink& link, FrameType type, const std::vector<uint8_t>& body,
+                       FrameType replyType, sdkwire::ValueReply* reply) {
+  std::vector<uint8_t> replyBody;
+  const uint32_t failure =
+      link.Request(type, body, replyType, &replyBody, SdkRuntime::kReplyTimeout);
+  return failure != 0 ? failure : DecodeStatusReply(link, replyBody, reply);
+}
+
 }  // namespace
 
 SdkRuntime::SdkRuntime() : work_(boost::asio::make_work_guard(io_)) {
@@ -259,20 +268,12 @@ bool SdkRuntime::GetIpConfig(int32_t userId, NET_DVR_IPPARACFG_V40* config, uint
 bool SdkRuntime::CheckUser(int32_t userId, uint32_t* error) {
   std::shared_ptr<DeviceLink> link = FindLink(userId, error);
   if (!link) return false;
-  std::vector<uint8_t> body;
-  const uint32_t failure =
-      link->Request(FrameType::PingRequest, sdkwire::Encode(sdkwire::ValueRequest{}),
-                    FrameType::PingReply, &body, kReplyTimeout);
-  if (failure != 0) {
-    *error = failure;
-    return false;
-  }
   sdkwire::ValueReply reply;
-  if (const uint32_t failure = DecodeStatusReply(*link, body, &reply)) {
-    *error = failure;
-    return false;
-  }
-  return true;
+  const uint32_t failure =
+      RequestStatus(*link, FrameType::PingRequest, sdkwire::Encode(sdkwire::ValueRequest{}),
+                    FrameType::PingReply, &reply);
+  if (failure != 0) *error = failure;
+  return failure == 0;
 }
 
 int32_t SdkRuntime::SetupAlarm(int32_t userId, uint32_t* error) {
@@ -323,21 +324,14 @@ bool SdkRuntime::CloseAlarm(int32_t alarmHandle, uint32_t* error) {
   // After a logout or a dropped connection the channel has already ended with it.
   if (!link || !link->Alive()) return true;
   link->UnmapChannel(entry.deviceChannel);
-  std::vector<uint8_t> body;
-  const uint32_t failure = link->Request(
-      FrameType::UnsubscribeRequest, sdkwire::Encode(sdkwire::ValueRequest{entry.deviceChannel}),
-      FrameType::UnsubscribeReply, &body, kReplyTimeout);
-  if (failure == NET_DVR_CONNECTION_LOST) return true;
-  if (failure != 0) {
-    *error = failure;
-    return false;
-  }
   sdkwire::ValueReply reply;
-  if (const uint32_t failure = DecodeStatusReply(*link, body, &reply)) {
-    *error = failure;
-    return false;
-  }
-  return true;
+  const uint32_t failure = RequestStatus(
+      *link, FrameType::UnsubscribeRequest,
+      sdkwire::Encode(sdkwire::ValueRequest{entry.deviceChannel}), FrameType::UnsubscribeReply,
+      &reply);
+  if (failure == 0 || failure == NET_DVR_CONNECTION_LOST) return true;
+  *error = failure;
+  return false;
 }
 
 bool SdkRuntime::OnAlarm(const std::shared_ptr<Origin>& origin, int32_t alarmHandle,
