@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
+#include <thread>
 
 namespace sdktest {
-
-namespace bp = boost::process;
 
 namespace {
 
@@ -21,6 +21,12 @@ std::vector<std::string> Arguments(const std::string& ip, const std::vector<std:
   return all;
 }
 
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
 }  // namespace
 
 std::string TestData(const std::string& name) {
@@ -29,19 +35,23 @@ std::string TestData(const std::string& name) {
 
 CamSimProcess::CamSimProcess(const std::string& ip, const std::vector<std::string>& args,
                              bool listen)
-    : ip_(ip),
-      listen_(listen),
-      child_(std::string(VESTREL_CAMSIM_EXE), Arguments(ip, args, listen),
-             bp::std_in<input_, bp::std_out> output_, bp::std_err > errors_) {
-  pid_ = child_.id();
-  outReader_ = std::thread([this] { ReadLines(output_, &outLines_); });
-  errReader_ = std::thread([this] { ReadLines(errors_, &errLines_); });
+    : ip_(ip), listen_(listen), outPath_(dir_.File("camsim.out")), errPath_(dir_.File("camsim.err")) {
+  platform::Subprocess::Options options;
+  options.arguments = Arguments(ip, args, listen);
+  options.stdoutPath = outPath_;
+  options.stderrPath = errPath_;
+  options.pipeStdin = true;
+  std::string error;
+  if (!process_.Start(VESTREL_CAMSIM_EXE, options, &error)) {
+    ADD_FAILURE() << error;
+    return;
+  }
   if (!listen) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait_for(lock, kWait, [&] { return !outLines_.empty(); });
+  PollFor([&] { return !Lines(outPath_).empty(); }, kWait);
+  const std::vector<std::string> lines = Lines(outPath_);
   const std::string prefix = "listening " + ip + ":";
-  if (!outLines_.empty() && outLines_[0].rfind(prefix, 0) == 0) {
-    port_ = static_cast<uint16_t>(std::stoi(outLines_[0].substr(prefix.size())));
+  if (!lines.empty() && lines[0].rfind(prefix, 0) == 0) {
+    port_ = static_cast<uint16_t>(std::stoi(lines[0].substr(prefix.size())));
     matched_ = 1;
   }
 }
@@ -52,112 +62,92 @@ CamSimProcess::~CamSimProcess() {
   if (listen_ && code != 0) {
     ADD_FAILURE() << "vestrel-camsim ended with " << code << "\n" << Errors();
   }
-  JoinReaders();
 }
 
-void CamSimProcess::ReadLines(bp::ipstream& stream, std::vector<std::string>* lines) {
+std::vector<std::string> CamSimProcess::Lines(const std::string& path) const {
+  std::istringstream text(ReadFileBytes(path));
+  std::vector<std::string> lines;
   std::string line;
-  while (std::getline(stream, line)) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    lines->push_back(line);
-    changed_.notify_all();
+  // A last line without its newline is still being written.
+  while (std::getline(text, line)) {
+    if (text.eof()) break;
+    lines.push_back(line);
   }
+  return lines;
 }
 
-void CamSimProcess::JoinReaders() {
-  // The pipes reach their end once the process is gone.
-  if (outReader_.joinable()) outReader_.join();
-  if (errReader_.joinable()) errReader_.join();
+bool CamSimProcess::PollFor(const std::function<bool()>& condition,
+                            std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 void CamSimProcess::Command(const std::string& line) {
-  if (inputClosed_) return;
-  input_ << line << '\n' << std::flush;
+  if (!inputClosed_) process_.WriteStdin(line + "\n");
 }
 
 void CamSimProcess::CloseInput() {
-  if (inputClosed_) return;
   inputClosed_ = true;
-  input_.flush();
-  input_.pipe().close();
+  process_.CloseStdin();
 }
 
 bool CamSimProcess::WaitForLine(const std::string& line, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    auto begin = outLines_.begin() + static_cast<std::ptrdiff_t>(matched_);
-    auto it = std::find(begin, outLines_.end(), line);
-    if (it == outLines_.end()) return false;
-    matched_ = static_cast<size_t>(it - outLines_.begin()) + 1;
-    return true;
-  });
+  return PollFor(
+      [&] {
+        const std::vector<std::string> lines = Lines(outPath_);
+        if (matched_ > lines.size()) return false;
+        auto it = std::find(lines.begin() + static_cast<std::ptrdiff_t>(matched_), lines.end(), line);
+        if (it == lines.end()) return false;
+        matched_ = static_cast<size_t>(it - lines.begin()) + 1;
+        return true;
+      },
+      timeout);
 }
 
 bool CamSimProcess::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return std::any_of(errLines_.begin(), errLines_.end(), [&](const std::string& line) {
-      return line.find(text) != std::string::npos;
-    });
-  });
+  return PollFor(
+      [&] {
+        const std::vector<std::string> lines = Lines(errPath_);
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+          return line.find(text) != std::string::npos;
+        });
+      },
+      timeout);
 }
 
 int CamSimProcess::Count(const std::string& line) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return static_cast<int>(std::count(outLines_.begin(), outLines_.end(), line));
+  const std::vector<std::string> lines = Lines(outPath_);
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
-std::string CamSimProcess::Output() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  std::string text;
-  for (const auto& line : outLines_) text += line + "\n";
-  return text;
-}
-
-std::string CamSimProcess::Errors() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  std::string text;
-  for (const auto& line : errLines_) text += line + "\n";
-  return text;
-}
+std::string CamSimProcess::Output() { return Joined(Lines(outPath_)); }
+std::string CamSimProcess::Errors() { return Joined(Lines(errPath_)); }
 
 int CamSimProcess::WaitForExit(std::chrono::milliseconds timeout) {
   if (exitCode_ >= 0) return exitCode_;
-  if (!child_.valid()) return -1;
-  // Polled: a timed wait can miss the exit when another child has ended meanwhile.
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    std::error_code ec;
-    const bool running = child_.running(ec);
-    if (ec) return -1;
-    if (!running) {
-      exitCode_ = child_.exit_code();
-      JoinReaders();
-      return exitCode_;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  if (process_.Pid() <= 0 || !process_.Wait(static_cast<int>(timeout.count()))) return -1;
+  exitCode_ = process_.ExitStatus();
+  return exitCode_;
 }
 
 int CamSimProcess::Terminate() {
   if (exitCode_ >= 0) return exitCode_;
-  std::error_code ec;
-  bp::child kill(std::string("/bin/kill"), std::vector<std::string>{"-TERM", std::to_string(pid_)},
-                 ec);
-  if (!ec) kill.wait(ec);
+  process_.Terminate();
   return WaitForExit();
 }
 
 int CamSimProcess::Stop() {
-  if (exitCode_ >= 0) return exitCode_;
+  if (exitCode_ >= 0 || process_.Pid() <= 0) return exitCode_;
   Command("quit");
   int code = WaitForExit(std::chrono::seconds(5));
   if (code >= 0) return code;
   code = Terminate();
   if (code >= 0) return code;
-  std::error_code ec;
-  child_.terminate(ec);
+  process_.Kill();
   return WaitForExit();
 }
 

@@ -1,17 +1,15 @@
-// Test helper: one vestrel-camsim child process on a loopback address, with its standard
-// input for commands and its output lines collected by reader threads. Used by one test
-// thread; mutex_ guards the collected lines.
+// Test helper: one vestrel-camsim child process on a loopback address, commands on its
+// standard input, its output and error lines read back from files. Used by one test thread.
 #pragma once
 
-#include <boost/process.hpp>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <memory>
-#include <mutex>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/Subprocess.h"
+#include "tests/support/TempDir.h"
 
 namespace sdktest {
 
@@ -31,7 +29,7 @@ class CamSimProcess {
   bool Started() const { return port_ != 0; }
   const std::string& Ip() const { return ip_; }
   uint16_t Port() const { return port_; }
-  int Pid() const { return pid_; }
+  int Pid() const { return process_.Pid(); }
 
   void Command(const std::string& line);
   void CloseInput();
@@ -52,26 +50,20 @@ class CamSimProcess {
   int Stop();
 
  private:
-  void ReadLines(boost::process::ipstream& stream, std::vector<std::string>* lines);
-  void JoinReaders();
+  // The complete lines written so far to one of the output files.
+  std::vector<std::string> Lines(const std::string& path) const;
+  // Polls the condition every 10 ms until it holds or the time is up.
+  static bool PollFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
-  std::string ip_;
-  bool listen_;
+  const std::string ip_;
+  const bool listen_;
+  TempDir dir_;
+  const std::string outPath_;
+  const std::string errPath_;
+  platform::Subprocess process_;
   uint16_t port_ = 0;
-  int pid_ = -1;
-  boost::process::opstream input_;
-  boost::process::ipstream output_;
-  boost::process::ipstream errors_;
-  boost::process::child child_;
-  std::thread outReader_;
-  std::thread errReader_;
   bool inputClosed_ = false;
   int exitCode_ = -1;
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> outLines_;
-  std::vector<std::string> errLines_;
   size_t matched_ = 0;  // output lines already passed by WaitForLine
 };
 
