@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/CamSimProcess.h"
+#include "tests/support/CamSimProcess.h"
 #include "sdk/HCNetSDK.h"
 
 namespace sdktest {

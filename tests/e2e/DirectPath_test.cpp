@@ -37,7 +37,7 @@ class DirectPathTest : public ::testing::Test {
 };
 
 TEST_F(DirectPathTest, SmallPictureIsWrittenAsItCameAndLargeOneAsThumbnail) {
-  Camera camera(site_.Root());
+  Camera camera;
   StartWith({&camera});
   ASSERT_TRUE(camera.Send(FaceCommand(7, kSmall, "temp=36.5 abnormal=0 unit=0 mask=1")));
   ASSERT_TRUE(camera.Send(FaceCommand(8, kLarge, "temp=38.25 abnormal=1 unit=1 mask=255")));
@@ -73,8 +73,8 @@ TEST_F(DirectPathTest, SmallPictureIsWrittenAsItCameAndLargeOneAsThumbnail) {
 }
 
 TEST_F(DirectPathTest, RepeatedIdFromOneCameraIsDroppedButNotFromAnother) {
-  Camera first(site_.Root());
-  Camera second(site_.Root());
+  Camera first;
+  Camera second;
   StartWith({&first, &second});
   ASSERT_TRUE(first.Send(FaceCommand(5, kSmall)));
   ASSERT_TRUE(first.Send(FaceCommand(5, kSmall)));
@@ -91,7 +91,7 @@ TEST_F(DirectPathTest, RepeatedIdFromOneCameraIsDroppedButNotFromAnother) {
 }
 
 TEST_F(DirectPathTest, UnknownCameraIsDroppedWithoutADefaultPosId) {
-  Camera camera(site_.Root());
+  Camera camera;
   StartWith({&camera});
   ASSERT_TRUE(camera.Send(FaceCommand(9, kSmall, "ip=10.9.9.9")));
   ASSERT_TRUE(site_.WaitForLog("Device config for 10.9.9.9 not found...", kEventMs)) << site_.Log();
@@ -103,7 +103,7 @@ TEST_F(DirectPathTest, UnknownCameraIsDroppedWithoutADefaultPosId) {
 }
 
 TEST_F(DirectPathTest, UnknownCameraIsFiledUnderTheDefaultPosId) {
-  Camera camera(site_.Root());
+  Camera camera;
   StartWith({&camera}, "777");
   ASSERT_TRUE(camera.Send(FaceCommand(11, kSmall, "ip=10.9.9.9")));
   ASSERT_TRUE(site_.WaitForEventFiles(1, kEventMs)) << site_.Log();
@@ -121,7 +121,7 @@ TEST_F(DirectPathTest, MissingDeviceListEndsWithStatus255) {
 }
 
 TEST_F(DirectPathTest, SigtermWhileAlarmsFlowEndsCleanlyWithOnlyWholeFiles) {
-  Camera camera(site_.Root());
+  Camera camera;
   StartWith({&camera});
   // Large pictures take a few milliseconds each to thumbnail, so the stop lands mid-stream.
   for (int id = 1; id <= 300; ++id) {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "platform/Subprocess.h"
+#include "tests/support/CamSimProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace e2e {
@@ -33,8 +33,8 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   return true;
 }
 
-// A loopback address and port that no other test of this run uses: the address is unique per
-// test process and camera, the port random, so parallel test processes do not collide.
+// A loopback address that no other camera of this run is likely to use; the port comes
+// from the simulator, so parallel test processes do not collide.
 inline std::string UniqueLoopbackIp() {
   static std::mt19937 rng{std::random_device{}()};
   static int next = 0;
@@ -52,58 +52,38 @@ inline int CountOccurrences(const std::string& text, const std::string& fragment
   return n;
 }
 
-// One simulated camera. Commands go to its standard input; its event lines to a file.
+// One simulated camera on its own loopback address, with a port it picks itself.
 class Camera {
  public:
-  Camera(const TempDir& dir, std::vector<std::string> extraArguments = {},
-         std::string user = "admin", std::string password = "secret")
-      : ip_(UniqueLoopbackIp()), user_(std::move(user)), password_(std::move(password)) {
-    output_ = dir.File("camsim-" + ip_ + ".out");
-    platform::Subprocess::Options options;
-    // Port 0: the simulator picks a free port and reports it as "listening IP:PORT".
-    options.arguments = {"--listen", ip_ + ":0", "--user", user_,
-                         "--password", password_};
-    options.arguments.insert(options.arguments.end(), extraArguments.begin(), extraArguments.end());
-    options.stdoutPath = output_;
-    options.stderrPath = dir.File("camsim-" + ip_ + ".err");
-    options.pipeStdin = true;
-    std::string error;
-    EXPECT_TRUE(process_.Start(VESTREL_CAMSIM_EXE, options, &error)) << error;
-    const std::string listening = "listening " + ip_ + ":";
-    EXPECT_TRUE(WaitForOutput(listening, 10000)) << Output();
-    const std::string out = Output();
-    const std::size_t at = out.find(listening);
-    if (at != std::string::npos) port_ = std::atoi(out.c_str() + at + listening.size());
+  explicit Camera(std::vector<std::string> extraArguments = {}, std::string user = "admin",
+                  std::string password = "secret")
+      : user_(std::move(user)),
+        password_(std::move(password)),
+        simulator_(UniqueLoopbackIp(), Arguments(user_, password_, std::move(extraArguments))) {
+    EXPECT_TRUE(simulator_.Started()) << simulator_.Errors();
   }
-  ~Camera() {
-    Send("quit");
-    process_.CloseStdin();
-    if (!process_.Wait(3000)) {
-      process_.Kill();
-      process_.Wait(3000);
-    }
-  }
-  Camera(const Camera&) = delete;
-  Camera& operator=(const Camera&) = delete;
 
-  const std::string& Ip() const { return ip_; }
-  int Port() const { return port_; }
+  const std::string& Ip() const { return simulator_.Ip(); }
+  int Port() const { return simulator_.Port(); }
   const std::string& User() const { return user_; }
   const std::string& Password() const { return password_; }
-  bool Send(const std::string& command) { return process_.WriteStdin(command + "\n"); }
-  std::string Output() const { return ReadFileBytes(output_); }
-  bool WaitForOutput(const std::string& fragment, int timeoutMs, int count = 1) const {
+  bool Send(const std::string& command) { return simulator_.Command(command); }
+  std::string Output() { return simulator_.Output(); }
+  bool WaitForOutput(const std::string& fragment, int timeoutMs, int count = 1) {
     return WaitFor([&] { return CountOccurrences(Output(), fragment) >= count; }, timeoutMs);
   }
-  platform::Subprocess& Process() { return process_; }
 
  private:
-  const std::string ip_;
-  int port_ = 0;
+  static std::vector<std::string> Arguments(const std::string& user, const std::string& password,
+                                            std::vector<std::string> extra) {
+    std::vector<std::string> all = {"--user", user, "--password", password};
+    all.insert(all.end(), extra.begin(), extra.end());
+    return all;
+  }
+
   const std::string user_;
   const std::string password_;
-  std::string output_;
-  platform::Subprocess process_;
+  sdktest::CamSimProcess simulator_;
 };
 
 struct DeviceEntry {

@@ -9,7 +9,7 @@ namespace {
 
 TEST(ReconnectTest, CameraThatGoesOfflineIsLoggedInAgainAndLaterFacesArrive) {
   Site site;
-  Camera camera(site.Root());
+  Camera camera;
   site.WriteSettings();
   site.WriteDevInfo({Site::Entry(camera, "1001")});
   ASSERT_TRUE(site.StartVestrel());

@@ -31,7 +31,8 @@ class CamSimProcess {
   uint16_t Port() const { return port_; }
   int Pid() const { return process_.Pid(); }
 
-  void Command(const std::string& line);
+  // False when the simulator no longer reads its input.
+  bool Command(const std::string& line);
   void CloseInput();
   // Waits for an output line equal to line, after the last line matched before; true when
   // it came within the bound.

@@ -1,4 +1,4 @@
-#include "sdk/CamSimProcess.h"
+#include "tests/support/CamSimProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -86,8 +86,8 @@ bool CamSimProcess::PollFor(const std::function<bool()>& condition,
   return true;
 }
 
-void CamSimProcess::Command(const std::string& line) {
-  if (!inputClosed_) process_.WriteStdin(line + "\n");
+bool CamSimProcess::Command(const std::string& line) {
+  return !inputClosed_ && process_.WriteStdin(line + "\n");
 }
 
 void CamSimProcess::CloseInput() {
