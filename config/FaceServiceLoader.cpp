@@ -27,58 +27,53 @@ double DoubleOr(const TiXmlElement* e, const char* name, double fallback) {
   return DoubleAttribute(e, name, &value) ? value : fallback;
 }
 
-// The first "FrsInfo": each required value is checked right after it is read.
-bool ReadFrsInfo(const TiXmlElement* info, int32_t type, std::unique_ptr<FaceServiceConfig>& config) {
-  const std::string ip = TextAttribute(info, "ip");
-  if (ip.empty()) return Fail();
-  const int32_t port = IntOr(info, "port", 0);
-  if (port == 0) return Fail();
-  const std::string userName = TextAttribute(info, "username");
-  if (userName.empty()) return Fail();
-  const std::string password = TextAttribute(info, "password");
-  if (password.empty()) return Fail();
-  const double score = DoubleOr(info, "score", kDefaultFaceScore);
-  const std::string client = TextAttribute(info, "client");
-  const int32_t enable = IntOr(info, "enable", kDefaultFaceEnable);
-  const std::string source = TextAttribute(info, "source");
-  if (type == kFaceServiceFrs && source.empty()) return Fail();
-  const std::string location = TextAttribute(info, "location");
-  if (!config) {
-    config = std::make_unique<FaceServiceConfig>();
-    config->Ip = ip;
-    config->Port = port;
-    config->UserName = userName;
-    config->Password = password;
-    config->Client = client;
-    config->Enable = enable;
-    config->Source = source;
-    config->Location = location;
-    config->Type = type;
-  }
+// Keeps the entry as the record unless one exists already; the score is taken either way.
+bool Keep(const FaceServiceConfig& entry, std::unique_ptr<FaceServiceConfig>& config) {
+  const double score = entry.Score;
+  if (!config) config = std::make_unique<FaceServiceConfig>(entry);
   config->Score = score;
   return true;
 }
 
-bool ReadFcsInfo(const TiXmlElement* info, std::unique_ptr<FaceServiceConfig>& config) {
-  const std::string ip = TextAttribute(info, "ip");
-  if (ip.empty()) return Fail();
-  const int32_t port = IntOr(info, "port", 0);
-  if (port == 0) return Fail();
-  const std::string accountId = TextAttribute(info, "accountid");
-  if (accountId.empty()) return Fail();
-  const std::string accessKey = TextAttribute(info, "accesskey");
-  if (accessKey.empty()) return Fail();
-  const double score = DoubleOr(info, "score", kDefaultFaceScore);
-  if (!config) {
-    config = std::make_unique<FaceServiceConfig>();
-    config->Type = kFaceServiceFcs;
-    config->Ip = ip;
-    config->Port = port;
-    config->AccountId = accountId;
-    config->AccessKey = accessKey;
+// Reads a required text attribute; false when it is absent or empty.
+bool Required(const TiXmlElement* info, const char* name, std::string* value) {
+  *value = TextAttribute(info, name);
+  return !value->empty();
+}
+
+// The server address of an entry, "ip" then "port", each checked right after it is read.
+bool ReadServer(const TiXmlElement* info, FaceServiceConfig* entry) {
+  if (!Required(info, "ip", &entry->Ip)) return false;
+  entry->Port = IntOr(info, "port", 0);
+  return entry->Port != 0;
+}
+
+// The first "FrsInfo": each required value is checked right after it is read.
+bool ReadFrsInfo(const TiXmlElement* info, int32_t type, std::unique_ptr<FaceServiceConfig>& config) {
+  FaceServiceConfig entry;
+  entry.Type = type;
+  if (!ReadServer(info, &entry) || !Required(info, "username", &entry.UserName) ||
+      !Required(info, "password", &entry.Password)) {
+    return Fail();
   }
-  config->Score = score;
-  return true;
+  entry.Score = DoubleOr(info, "score", kDefaultFaceScore);
+  entry.Client = TextAttribute(info, "client");
+  entry.Enable = IntOr(info, "enable", kDefaultFaceEnable);
+  entry.Source = TextAttribute(info, "source");
+  if (type == kFaceServiceFrs && entry.Source.empty()) return Fail();
+  entry.Location = TextAttribute(info, "location");
+  return Keep(entry, config);
+}
+
+bool ReadFcsInfo(const TiXmlElement* info, std::unique_ptr<FaceServiceConfig>& config) {
+  FaceServiceConfig entry;
+  entry.Type = kFaceServiceFcs;
+  if (!ReadServer(info, &entry) || !Required(info, "accountid", &entry.AccountId) ||
+      !Required(info, "accesskey", &entry.AccessKey)) {
+    return Fail();
+  }
+  entry.Score = DoubleOr(info, "score", kDefaultFaceScore);
+  return Keep(entry, config);
 }
 
 }  // namespace
