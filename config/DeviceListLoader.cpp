@@ -38,6 +38,27 @@ bool FitsLoginFields(const DeviceConfig& device) {
   return false;
 }
 
+// The attribute names of a device element; the two files spell them differently.
+struct DeviceAttributes {
+  const char* ip;
+  const char* port;
+  const char* id;  // null: the file has no device ids
+  const char* userName;
+  const char* password;
+};
+constexpr DeviceAttributes kDevInfoAttributes{"ip", "port", nullptr, "username", "password"};
+constexpr DeviceAttributes kRemoteAttributes{"IP", "Port", "ID", "UserName", "Password"};
+
+DeviceConfig ReadDevice(const TiXmlElement* e, const DeviceAttributes& names) {
+  DeviceConfig device;
+  device.Ip = TextAttribute(e, names.ip);
+  device.Port = ReadPort(e, names.port, device.Ip);
+  if (names.id != nullptr) device.Id = TextAttribute(e, names.id);
+  device.UserName = TextAttribute(e, names.userName);
+  device.Password = TextAttribute(e, names.password);
+  return device;
+}
+
 const TiXmlElement* Child(const TiXmlNode* parent, const char* name) {
   return parent != nullptr ? parent->FirstChildElement(name) : nullptr;
 }
@@ -55,11 +76,7 @@ bool LoadDevInfo(const std::string& path, DeviceTables& tables) {
   }
   for (const TiXmlElement* e = list->FirstChildElement("Device"); e != nullptr;
        e = e->NextSiblingElement("Device")) {
-    DeviceConfig device;
-    device.Ip = TextAttribute(e, "ip");
-    device.Port = ReadPort(e, "port", device.Ip);
-    device.UserName = TextAttribute(e, "username");
-    device.Password = TextAttribute(e, "password");
+    const DeviceConfig device = ReadDevice(e, kDevInfoAttributes);
     if (!FitsLoginFields(device)) continue;
     tables.PosIdByIp[device.Ip] = TextAttribute(e, "POSID");
     tables.DeviceConfigs[device.Ip] = device;
@@ -82,12 +99,7 @@ bool LoadRemoteDevCfg(const std::string& path, int firstLoad, DeviceTables& tabl
   }
   for (const TiXmlElement* e = nvrs->FirstChildElement("NVR"); e != nullptr;
        e = e->NextSiblingElement("NVR")) {
-    DeviceConfig device;
-    device.Ip = TextAttribute(e, "IP");
-    device.Port = ReadPort(e, "Port", device.Ip);
-    device.Id = TextAttribute(e, "ID");
-    device.UserName = TextAttribute(e, "UserName");
-    device.Password = TextAttribute(e, "Password");
+    const DeviceConfig device = ReadDevice(e, kRemoteAttributes);
     if (!FitsLoginFields(device)) continue;
     if (firstLoad) {
       tables.DeviceConfigs[device.Ip] = device;
