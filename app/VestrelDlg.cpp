@@ -5,12 +5,20 @@
 #include "device/DeviceSdk.h"
 #include "device/HikNetAlarmImpl.h"
 #include "device/HikNetDevice.h"
+#include "faceclient/FaceClientFactory.h"
+#include "faceclient/VFRClient.h"
 #include "platform/DebugOutput.h"
 #include "support/LogHelper.h"
 
 namespace {
 
 constexpr unsigned kHideTimerPeriodMs = 100;
+
+// The one result function of the face clients: the finished snapshot goes to the event writer
+// of the dialog that started the client.
+void WriteEventFileForClient(void* owner, FaceSnapshot* snapshot) {
+  if (owner != nullptr) static_cast<CVestrelDlg*>(owner)->WriteEventFile(snapshot);
+}
 
 }  // namespace
 
@@ -98,7 +106,11 @@ void CVestrelDlg::OnDestroy() {
   }
   devices_.clear();
   tables_.DeviceConfigs.clear();
-  // The face client, once it exists, is stopped and released here.
+  // No alarm reaches the intake once the devices are stopped, so the client can go.
+  if (auto* client = dynamic_cast<VFRClient*>(faceClients_.Take())) {
+    client->Stop();
+    client->ExternalRelease();
+  }
   faceServiceConfig_.reset();
   if (sdkInitialised_) {
     DeviceSdk::Default().Cleanup();
@@ -170,10 +182,14 @@ bool CVestrelDlg::LoadEdgeAiCfg(const std::string& path) {
   return ::LoadEdgeAiCfg(path, faceServiceConfig_);
 }
 
+// Start-up and the intake's first alarm may both ask; the slot lets only the first create.
 SnapshotConsumer* CVestrelDlg::CreateFaceClient() {
-  // No face client of the configured type is built into this program yet; the intake writes
-  // event files without identification and says so once.
-  return nullptr;
+  if (!faceServiceConfig_) return nullptr;
+  VFRClient* client = CreateFaceClientForType(faceServiceConfig_->Type);
+  if (client == nullptr) return nullptr;
+  client->Init(faceServiceConfig_.get());
+  client->Start(this, &WriteEventFileForClient);
+  return client;
 }
 
 // One device connection per configured device, in ascending order of the address text.

@@ -15,3 +15,11 @@ SnapshotConsumer* FaceClientSlot::Get() {
   std::lock_guard<std::mutex> guard(creationMutex_);
   return client_;
 }
+
+SnapshotConsumer* FaceClientSlot::Take() {
+  std::lock_guard<std::mutex> guard(creationMutex_);
+  created_ = true;
+  SnapshotConsumer* client = client_;
+  client_ = nullptr;
+  return client;
+}

@@ -29,6 +29,9 @@ class FaceClientSlot {
   SnapshotConsumer* GetOrCreate();
   // The client if one was created, else null; never creates.
   SnapshotConsumer* Get();
+  // Hands the client to the caller for its teardown; afterwards the slot holds none and
+  // creates none.
+  SnapshotConsumer* Take();
 
  private:
   const Factory factory_;

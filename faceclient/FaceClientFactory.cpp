@@ -1,0 +1,16 @@
+#include "faceclient/FaceClientFactory.h"
+
+#include "config/FaceServiceConfig.h"
+#include "faceclient/FCSClient.h"
+#include "faceclient/FRSV2Client.h"
+
+VFRClient* CreateFaceClientForType(int32_t type) {
+  switch (type) {
+    case kFaceServiceFrs:
+      return nullptr;
+    case kFaceServiceFcs:
+      return new FCSClient();
+    default:
+      return new FRSV2Client();
+  }
+}

@@ -1,0 +1,170 @@
+#include "faceclient/VFRClient.h"
+
+#include <httplib.h>
+
+#include <ctime>
+#include <exception>
+#include <vector>
+
+#include "platform/DebugOutput.h"
+#include "platform/MessageLoop.h"
+#include "support/LogHelper.h"
+
+namespace {
+
+constexpr int kWorkerWaitMs = 10;
+constexpr int kStopWaitSliceMs = 100;
+constexpr time_t kConnectionTimeoutSeconds = 3;
+constexpr uint64_t kOverflowLogEvery = 100;
+
+}  // namespace
+
+VFRClient::VFRClient() : clock_([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
+
+VFRClient::~VFRClient() {
+  if (stopEvent != nullptr) stopEvent->Set();
+  workerThread.reset();  // joins a worker that Stop did not wait for
+  for (FaceSnapshot* snapshot : queue) delete snapshot;
+}
+
+void VFRClient::Init(const FaceServiceConfig* serviceConfig) {
+  config = serviceConfig;
+  if (config == nullptr) return;
+  httpClient = std::make_unique<httplib::Client>(config->Ip, config->Port);
+  httpClient->set_connection_timeout(kConnectionTimeoutSeconds, 0);
+}
+
+int VFRClient::Start(void* resultOwner, FaceResultCallback callback) {
+  owner = resultOwner;
+  resultCallback = callback;
+  queueEvent = std::make_unique<platform::Event>(true, false);
+  stopEvent = std::make_unique<platform::Event>(true, false);
+  workerThread = std::make_unique<platform::Thread>("face-worker", &VFRClient::WorkerEntry, this,
+                                                    platform::Thread::Priority::AboveNormal);
+  OnStart();
+  workerThread->Resume();
+  return 1;
+}
+
+unsigned VFRClient::WorkerEntry(void* client) {
+  if (client == nullptr) return 1;
+  try {
+    return static_cast<VFRClient*>(client)->Run();
+  } catch (const std::exception& e) {
+    platform::DebugOutput(std::string("Face client worker ended by an exception: ") + e.what());
+  } catch (...) {
+    platform::DebugOutput("Face client worker ended by an exception");
+  }
+  return 1;
+}
+
+void VFRClient::PushSnapshot(FaceSnapshot* snapshot) {
+  if (snapshot == nullptr) return;
+  bool queueFull = false;
+  {
+    platform::ScopedLock guard(queueLock);
+    if (!stopped_ && queueEvent != nullptr && queue.size() < kMaxQueuedSnapshots) {
+      queue.push_back(snapshot);
+      queueEvent->Set();
+      return;
+    }
+    queueFull = !stopped_ && queueEvent != nullptr;
+    if (queueFull) ++overflowCount_;
+  }
+  WriteDirectly(snapshot, queueFull);
+}
+
+void VFRClient::WriteDirectly(FaceSnapshot* snapshot, bool queueFull) {
+  CLogHelper* log = CLogHelper::GetInstance();
+  if (queueFull) {
+    uint64_t count;
+    {
+      platform::ScopedLock guard(queueLock);
+      count = overflowCount_;
+    }
+    if (count == 1 || count % kOverflowLogEvery == 0) {
+      log->LogInfoF("Face client queue full (%zu snapshots waiting): snapshot %d written without "
+                    "identification (%llu so far)",
+                    kMaxQueuedSnapshots, snapshot->FaceID, static_cast<unsigned long long>(count));
+    }
+  } else {
+    log->LogInfoF("Face client stopped: snapshot %d written without identification",
+                  snapshot->FaceID);
+  }
+  DeliverUnidentified(snapshot);
+}
+
+void VFRClient::Stop() {
+  OnStop();
+  if (stopEvent != nullptr) stopEvent->Set();
+  if (workerThread != nullptr) {
+    while (!workerThread->Join(kStopWaitSliceMs)) {
+      if (platform::MessageLoop* loop = platform::MessageLoop::Main()) loop->PumpOne();
+    }
+  }
+  // The worker has ended: nothing it held or that waited for it may be lost.
+  DeliverUnfinished();
+  std::list<FaceSnapshot*> left;
+  {
+    platform::ScopedLock guard(queueLock);
+    stopped_ = true;
+    left.swap(queue);
+    if (queueEvent != nullptr) queueEvent->Reset();
+  }
+  if (!left.empty()) {
+    CLogHelper::GetInstance()->LogInfoF(
+        "Face client stopped with %zu queued snapshots; they are written without identification",
+        left.size());
+  }
+  for (FaceSnapshot* snapshot : left) DeliverUnidentified(snapshot);
+}
+
+unsigned VFRClient::RunStandardLoop() {
+  for (;;) {
+    const int signalled = platform::WaitForAny({stopEvent.get(), queueEvent.get()}, kWorkerWaitMs);
+    if (signalled == 0) return 0;
+    if (signalled != 1) continue;
+    platform::DebugOutput("====Event triggered====");
+    FaceSnapshot* snapshot = TakeQueuedSnapshot();
+    if (snapshot == nullptr) continue;
+    ProcessSnapshot(snapshot);
+    Deliver(snapshot);
+  }
+}
+
+FaceSnapshot* VFRClient::TakeQueuedSnapshot() {
+  platform::ScopedLock guard(queueLock);
+  FaceSnapshot* snapshot = nullptr;
+  if (!queue.empty()) {
+    snapshot = queue.front();
+    queue.pop_front();
+  }
+  if (queue.empty()) queueEvent->Reset();
+  return snapshot;
+}
+
+void VFRClient::Deliver(FaceSnapshot* snapshot) {
+  std::unique_ptr<FaceSnapshot> owned(snapshot);
+  if (resultCallback != nullptr) resultCallback(owner, owned.get());
+}
+
+void VFRClient::DeliverUnidentified(FaceSnapshot* snapshot) {
+  snapshot->VerifyId.clear();
+  snapshot->PersonId.clear();
+  snapshot->GroupId = kGroupNoAnswer;
+  Deliver(snapshot);
+}
+
+ServiceAnswer VFRClient::Post(const std::string& path, const std::string& body,
+                              const char* contentType) {
+  ServiceAnswer answer;
+  if (httpClient == nullptr) return answer;
+  httplib::Result result = contentType != nullptr
+                               ? httpClient->Post(path.c_str(), body, contentType)
+                               : httpClient->Post(path.c_str());
+  if (!result) return answer;
+  answer.received = true;
+  answer.status = result->status;
+  answer.body = std::move(result->body);
+  return answer;
+}
