@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+
 #include "config/FaceServiceConfig.h"
 #include "faceclient/VFRClient.h"
 #include "tests/support/FakeFaceService.h"
@@ -28,7 +31,8 @@ class FaceClientFixture : public ::testing::Test {
 
   Client& StartClient() {
     client_ = new Client();
-    client_->SetClock([] { return int64_t{1700000000}; });
+    client_->SetClock([this] { return now_.load(); });
+    if (prepare_) prepare_(*client_);
     client_->Init(&config_);
     client_->Start(&results_, &ResultRecorder::Callback);
     return *client_;
@@ -49,6 +53,10 @@ class FaceClientFixture : public ::testing::Test {
     return snapshots.size() > before ? snapshots[before] : FaceSnapshot{};
   }
 
+  // The seconds clock of the client; tests move it.
+  std::atomic<int64_t> now_{1700000000};
+  // Runs on the new client before it starts.
+  std::function<void(Client&)> prepare_;
   FakeFaceService service_;
   FaceServiceConfig config_;
   ResultRecorder results_;
