@@ -77,6 +77,7 @@ bool CVestrelDlg::OnInitDialog() {
   }
 
   writer_ = std::make_unique<EventFileWriter>(settings_.Src_Path, settings_.VendorName);
+  writer_->KeepFailedWrites();
   IntakeSettings intakeSettings;
   intakeSettings.MaxFaceSize = settings_.MaxFaceSize;
   intakeSettings.MaxFaceWidth = settings_.MaxFaceWidth;
@@ -112,6 +113,7 @@ void CVestrelDlg::OnDestroy() {
     client->ExternalRelease();
   }
   faceServiceConfig_.reset();
+  if (writer_) writer_->StopKeeping();
   if (sdkInitialised_) {
     DeviceSdk::Default().Cleanup();
     sdkInitialised_ = false;

@@ -44,10 +44,38 @@ std::string ToUtf8(const std::string& ansi) {
   return std::string(converted, static_cast<std::size_t>(size - 1));
 }
 
+// Log lines are cut at 1023 characters; a shorter reason keeps the marker on the line.
+std::string ShortReason(const std::string& failure) {
+  constexpr std::size_t kMaxReason = 960;
+  return failure.size() > kMaxReason ? failure.substr(0, kMaxReason - 3) + "..." : failure;
+}
+
 }  // namespace
 
 EventFileWriter::EventFileWriter(std::string srcPath, std::string vendorName)
     : srcPath_(std::move(srcPath)), vendorName_(std::move(vendorName)) {}
+
+EventFileWriter::~EventFileWriter() = default;
+
+void EventFileWriter::KeepFailedWrites(int firstDelayMs, int maxDelayMs) {
+  const std::string folder = srcPath_;
+  backlog_ = std::make_unique<EventFileBacklog>(
+      [folder](const std::string& path, const std::string& bytes, std::string* error) {
+        // The folder may have been removed, or its mount may be back.
+        if (!FolderExists(folder)) CreateFolderPath(folder);
+        return platform::WriteFileAtomically(path, bytes.data(), bytes.size(), error);
+      },
+      EventBacklogLimits{firstDelayMs, maxDelayMs, EventBacklogLimits::kMaxEvents,
+                         EventBacklogLimits::kMaxBytes});
+}
+
+void EventFileWriter::StopKeeping() {
+  if (backlog_ != nullptr) backlog_->Stop();
+}
+
+std::size_t EventFileWriter::KeptCount() const {
+  return backlog_ != nullptr ? backlog_->Size() : 0;
+}
 
 std::string EventFileWriter::MakeEventFileName(const FaceSnapshot& snapshot) const {
   std::tm local;
@@ -109,17 +137,27 @@ bool EventFileWriter::WriteEventFile(const FaceSnapshot& snapshot) const {
         log->LogError(std::string("Failed to generate file: ") + document.ErrorDesc());
         return false;
       }
+      if (backlog_ != nullptr && backlog_->Waiting()) {
+        log->LogDebugF("Process face snapshot: id(%d), kept behind older event files @12\n",
+                       snapshot.FaceID);
+        backlog_->Keep(path, utf8, "");
+        return false;
+      }
       if (platform::WriteFileAtomically(path, utf8.data(), utf8.size(), &failure)) {
         log->LogDebugF("Process face snapshot: id(%d), success @13\n", snapshot.FaceID);
         return true;
+      }
+      if (backlog_ != nullptr) {
+        log->LogDebugF("Process face snapshot: id(%d), %s @12\n", snapshot.FaceID,
+                       ShortReason(failure).c_str());
+        backlog_->Keep(path, utf8, failure);
+        return false;
       }
     }
   } catch (const std::exception& e) {
     failure = e.what();
   }
-  // Log lines are cut at 1023 characters; a shorter reason keeps the marker on the line.
-  constexpr std::size_t kMaxReason = 960;
-  if (failure.size() > kMaxReason) failure = failure.substr(0, kMaxReason - 3) + "...";
-  log->LogDebugF("Process face snapshot: id(%d), %s @12\n", snapshot.FaceID, failure.c_str());
+  log->LogDebugF("Process face snapshot: id(%d), %s @12\n", snapshot.FaceID,
+                 ShortReason(failure).c_str());
   return false;
 }
