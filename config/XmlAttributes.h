@@ -4,11 +4,23 @@
 
 #include <tinyxml.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Parses the file. On failure logs the parser's error description at ERROR and returns false.
+// The deepest element nesting and the largest file that LoadXmlFile hands to the parser, which
+// recurses once per level.
+constexpr int kMaxXmlDepth = 256;
+constexpr std::size_t kMaxXmlFileBytes = 16u * 1024 * 1024;
+
+// Parses the file. A file that is not a regular file, is larger than kMaxXmlFileBytes or nests
+// elements deeper than kMaxXmlDepth is refused before it reaches the parser. On failure logs
+// an ERROR line that names the file and returns false.
 bool LoadXmlFile(const std::string& path, TiXmlDocument& document);
+
+// True when no element of the text is nested deeper than maxDepth. Comments, CDATA sections,
+// declarations and quoted attribute values are skipped; the text need not be well-formed.
+bool XmlNestingWithin(const std::string& text, int maxDepth);
 
 // The attribute's text, or "" when it is absent.
 std::string TextAttribute(const TiXmlElement* element, const char* name);

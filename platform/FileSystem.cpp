@@ -160,13 +160,19 @@ bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
 }
 
 bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode) {
+  return ReadWholeFile(path, contents, errorCode, static_cast<std::size_t>(-1));
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode,
+                   std::size_t maxBytes) {
   if (errorCode != nullptr) *errorCode = 0;
   if (contents != nullptr) contents->clear();
   if (path.size() > MaxPathLength()) {
     if (errorCode != nullptr) *errorCode = ENAMETOOLONG;
     return false;
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO put in the file's place cannot hold the reader.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errorCode != nullptr) *errorCode = errno;
     return false;
@@ -177,6 +183,8 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
     code = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (static_cast<std::size_t>(st.st_size) > maxBytes) {
+    code = EFBIG;
   }
   std::string data;
   if (code == 0) {
@@ -191,6 +199,10 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
       }
       if (n == 0) break;
       data.append(buffer, static_cast<std::size_t>(n));
+      if (data.size() > maxBytes) {  // it grew while being read
+        code = EFBIG;
+        break;
+      }
     }
   }
   ::close(fd);
@@ -199,5 +211,7 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
   if (contents != nullptr) *contents = std::move(data);
   return true;
 }
+
+std::string ErrorCodeText(int errorCode) { return ::strerror(errorCode); }
 
 }  // namespace platform

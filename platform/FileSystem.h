@@ -27,7 +27,12 @@ bool WriteFileAtomically(const std::string& finalPath, const void* data, std::si
 // failure, the system's error code.
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
                     std::size_t* written, int* errorCode);
-// Reads a whole regular file.
+// Reads a whole regular file. Anything else (a folder, a FIFO) fails without waiting.
 bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode);
+// The same, failing with the "file too large" code for a file of more than maxBytes.
+bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode,
+                   std::size_t maxBytes);
+// The system's text for an error code.
+std::string ErrorCodeText(int errorCode);
 
 }  // namespace platform
