@@ -100,9 +100,13 @@ bool CVestrelDlg::OnInitDialog() {
 }
 
 void CVestrelDlg::OnDestroy() {
+  CLogHelper* log = CLogHelper::GetInstance();
+  log->LogInfo("Stopping...");
   loop_.KillTimer(kHideTimerId);
   for (CHikNetDevice* device : devices_) {
     device->Stop();
+    // The device thread has ended: its fields are ours to read.
+    log->LogInfoF("Device %s:%d stopped", device->ip.c_str(), device->port);
     device->ExternalRelease();
   }
   devices_.clear();
@@ -111,6 +115,7 @@ void CVestrelDlg::OnDestroy() {
   if (auto* client = dynamic_cast<VFRClient*>(faceClients_.Take())) {
     client->Stop();
     client->ExternalRelease();
+    log->LogInfo("Face client stopped");
   }
   faceServiceConfig_.reset();
   if (writer_) writer_->StopKeeping();
@@ -118,6 +123,7 @@ void CVestrelDlg::OnDestroy() {
     DeviceSdk::Default().Cleanup();
     sdkInitialised_ = false;
   }
+  log->LogInfo("Stopped.");
 }
 
 void CVestrelDlg::HandleMessage(platform::MessageId message, platform::WParam wParam,

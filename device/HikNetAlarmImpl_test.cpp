@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "device/DebugOutputCapture.h"
-#include "device/FakeDeviceSdk.h"
+#include "tests/support/DebugOutputCapture.h"
+#include "tests/support/FakeDeviceSdk.h"
 #include "device/HikNetDevice.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/ProcessEnd.h"
-#include "platform/TestChildProcess.h"
+#include "tests/support/TestChildProcess.h"
 
 namespace platform {
 namespace {

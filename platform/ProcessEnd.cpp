@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,6 +160,11 @@ void ExitProcess(int status) {
   std::clog.flush();
   std::fflush(nullptr);
   ::_exit(status & 0xFF);
+}
+
+void DisableCoreFiles() {
+  struct rlimit none {};
+  ::setrlimit(RLIMIT_CORE, &none);
 }
 
 }  // namespace platform

@@ -10,6 +10,9 @@ namespace platform {
 void InstallCrashHandler();
 void InstallShutdownSignals();
 
+// Leaves no core file behind if the process crashes (for processes that crash on purpose).
+void DisableCoreFiles();
+
 // Ends the process with this status without running static destructors' teardown beyond
 // what the host system does for a normal exit.
 [[noreturn]] void ExitProcess(int status);

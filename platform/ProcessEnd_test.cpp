@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "platform/MessageLoop.h"
-#include "platform/TestChildProcess.h"
+#include "tests/support/TestChildProcess.h"
 #include "platform/Thread.h"
 
 namespace platform {
@@ -86,7 +86,7 @@ TEST(ProcessEndTest, PostedQuitOfMinusOneGivesExitStatus255) {
 
 TEST(ProcessEndTest, FatalSignalWritesTheCrashLineAndDies) {
   if (testchild::IsChild()) {
-    testchild::NoCoreFile();
+    DisableCoreFiles();
     InstallCrashHandler();
     ::raise(SIGSEGV);
     ExitProcess(3);  // not reached when the handler works
@@ -108,7 +108,7 @@ unsigned Throw(void*) { throw std::runtime_error("escaped"); }
 
 TEST(ProcessEndTest, ExceptionEscapingAThreadWritesTheCrashLineOnce) {
   if (testchild::IsChild()) {
-    testchild::NoCoreFile();
+    DisableCoreFiles();
     InstallCrashHandler();
     Thread thread("thrower", Throw, nullptr);
     thread.Resume();

@@ -153,6 +153,9 @@ void Subprocess::CloseStdin() {
 
 bool Subprocess::Terminate() { return pid_ > 0 && !reaped_ && ::kill(pid_, SIGTERM) == 0; }
 bool Subprocess::Kill() { return pid_ > 0 && !reaped_ && ::kill(pid_, SIGKILL) == 0; }
+bool Subprocess::SendSignal(int signalNumber) {
+  return pid_ > 0 && !reaped_ && ::kill(pid_, signalNumber) == 0;
+}
 
 bool Subprocess::Wait(int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

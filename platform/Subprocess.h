@@ -36,6 +36,8 @@ class Subprocess {
   // The shutdown request a service manager sends (SIGTERM on POSIX).
   bool Terminate();
   bool Kill();
+  // Sends the signal of that number (the host's numbering).
+  bool SendSignal(int signalNumber);
   // True when the child has ended within timeoutMs; then ExitStatus is its exit code, or
   // 128 + the signal number when a signal ended it.
   bool Wait(int timeoutMs);

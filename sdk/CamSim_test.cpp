@@ -1,7 +1,7 @@
 // The simulator's command line and its ways of ending, as a test or demo drives it.
 #include <gtest/gtest.h>
 
-#include "sdk/SdkTestFixture.h"
+#include "tests/support/SdkTestFixture.h"
 
 namespace sdktest {
 namespace {

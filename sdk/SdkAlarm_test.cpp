@@ -12,7 +12,7 @@
 #include <random>
 
 #include "platform/LocalTime.h"
-#include "sdk/SdkTestFixture.h"
+#include "tests/support/SdkTestFixture.h"
 
 namespace sdktest {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "sdk/SdkTestFixture.h"
+#include "tests/support/SdkTestFixture.h"
 
 namespace sdktest {
 namespace {

@@ -9,7 +9,7 @@
 #include <future>
 #include <thread>
 
-#include "sdk/SdkTestFixture.h"
+#include "tests/support/SdkTestFixture.h"
 #include "sdk/WireMessages.h"
 
 namespace sdktest {
