@@ -1,12 +1,6 @@
 // libFuzzer target for neb::CJsonObject: parse, print, and parse the printed text again,
 // which must always succeed; also walks the typed getters and the sub-document copies.
-// Build and run (clang only):
-//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVESTREL_BUILD_FUZZ=ON
-//   cmake --build build-fuzz --target json_fuzz
-//   mkdir -p /tmp/json-corpus && cp tests/data/json-test-suite/test_parsing/* /tmp/json-corpus/
-//   build-fuzz/json_fuzz -max_total_time=60 -max_len=4096 /tmp/json-corpus
-// New inputs are added to the corpus folder; a crash is written as crash-<hash> in the
-// current folder.
+// Run with scripts/fuzz.sh (see there).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
