@@ -14,19 +14,6 @@ namespace {
 
 constexpr unsigned kHideTimerPeriodMs = 100;
 
-// The watcher's callbacks run on its polling thread: they only log and post, and the dialog
-// decides on the main thread.
-void WatchConfigFile(const std::string& path, platform::WParam which, const char* logLine) {
-  try {
-    FileWatcher::Watch(path, [which, logLine](const std::string&) {
-      if (logLine != nullptr) CLogHelper::GetInstance()->LogInfo(logLine);
-      platform::MessageLoop::PostToMain(WM_CONFIG_CHANGED, which, 0);
-    });
-  } catch (const WatchedFileSystemExc& e) {
-    CLogHelper::GetInstance()->LogErrorF("Not watched: %.300s", e.what());
-  }
-}
-
 }  // namespace
 
 void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* /*alarmer*/, char* alarmInfo,
@@ -50,6 +37,23 @@ int CVestrelDlg::DoModal() {
   OnDestroy();
   return exitCode;
 }
+
+namespace {
+
+// The watcher's callbacks run on its polling thread: they only log and post, and the dialog
+// decides on the main thread.
+void WatchConfigFile(const std::string& path, platform::WParam which, const char* logLine) {
+  try {
+    FileWatcher::Watch(path, [which, logLine](const std::string&) {
+      if (logLine != nullptr) CLogHelper::GetInstance()->LogInfo(logLine);
+      platform::MessageLoop::PostToMain(WM_CONFIG_CHANGED, which, 0);
+    });
+  } catch (const WatchedFileSystemExc& e) {
+    CLogHelper::GetInstance()->LogErrorF("Not watched: %.300s", e.what());
+  }
+}
+
+}  // namespace
 
 bool CVestrelDlg::OnInitDialog() {
   // There is no window to show: it stays hidden, and the timer keeps it so.
