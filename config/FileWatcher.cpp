@@ -39,7 +39,8 @@ void FileWatcher::Watch(const std::string& path, WatchCallback callback) {
 
 void FileWatcher::StartPolling() {
   if (running.exchange(true)) return;
-  pollThread = std::make_unique<platform::Thread>("file watcher", &FileWatcher::PollThreadMain, this);
+  pollThread =
+      std::make_unique<platform::Thread>("file watcher", &FileWatcher::PollThreadMain, this);
   pollThread->Resume();
 }
 
@@ -210,7 +211,6 @@ void FileWatcher::Deliver(const Report& report) {
     CLogHelper::GetInstance()->LogErrorF("Watch callback for %.200s failed: %.200s",
                                          report.path.c_str(), e.what());
   } catch (...) {
-    CLogHelper::GetInstance()->LogErrorF("Watch callback for %.200s failed",
-                                         report.path.c_str());
+    CLogHelper::GetInstance()->LogErrorF("Watch callback for %.200s failed", report.path.c_str());
   }
 }

@@ -85,9 +85,10 @@ class FileWatcher {
   // Constant after construction.
   const int pollPeriodMs_;
 
-  std::atomic<bool> running{false};               // set by the first registration
-  platform::Event stopRequested_{true, false};    // wakes the polling thread from its sleep
-  std::unique_ptr<platform::Thread> pollThread;  // created once, by the registration that set running
+  std::atomic<bool> running{false};             // set by the first registration
+  platform::Event stopRequested_{true, false};  // wakes the polling thread from its sleep
+  // Created once, by the registration that set running; joined by the destructor.
+  std::unique_ptr<platform::Thread> pollThread;
 
   // Guarded by mutex.
   std::mutex mutex;

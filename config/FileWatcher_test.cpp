@@ -41,9 +41,8 @@ class Reports {
   }
   bool WaitFor(const std::string& path, int count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kBound, [&] {
-      return std::count(paths_.begin(), paths_.end(), path) >= count;
-    });
+    return changed_.wait_for(
+        lock, kBound, [&] { return std::count(paths_.begin(), paths_.end(), path) >= count; });
   }
 
  private:

@@ -56,7 +56,9 @@ class ConfigWatchTest : public ::testing::Test {
       ASSERT_TRUE(site_.WaitForLog(Changed(Edge()), kStartMs)) << site_.Log();
     }
   }
-  int Reports(const std::string& path) const { return CountOccurrences(site_.Log(), Changed(path) + "\n"); }
+  int Reports(const std::string& path) const {
+    return CountOccurrences(site_.Log(), Changed(path) + "\n");
+  }
   bool Running() { return site_.Vestrel().Running(); }
   // Waits for Vestrel to end by itself; its exit status, or -1.
   int ExitStatus() {

@@ -3,8 +3,8 @@
 // the face service is a listening socket on loopback.
 #include <gtest/gtest.h>
 
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <filesystem>
 #include <fstream>
 

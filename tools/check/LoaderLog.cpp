@@ -13,8 +13,7 @@ class LoaderLog::Appender : public log4cplus::Appender {
 
  protected:
   void append(const log4cplus::spi::InternalLoggingEvent& event) override {
-    const std::string level =
-        log4cplus::getLogLevelManager().toString(event.getLogLevel());
+    const std::string level = log4cplus::getLogLevelManager().toString(event.getLogLevel());
     std::lock_guard<std::mutex> guard(owner_->mutex_);
     owner_->lines_.push_back(level + " " + event.getMessage());
   }

@@ -23,7 +23,9 @@ std::string WithSlash(std::string folder) {
 
 std::string Mebibytes(uint64_t bytes) { return std::to_string(bytes / (1024 * 1024)) + " MiB"; }
 
-std::string Endpoint(const std::string& ip, int32_t port) { return ip + ":" + std::to_string(port); }
+std::string Endpoint(const std::string& ip, int32_t port) {
+  return ip + ":" + std::to_string(port);
+}
 
 }  // namespace
 
@@ -103,8 +105,7 @@ bool SiteCheck::LoadDeviceList() {
   const bool remote = !settings_.RemoteDevCfg.empty();
   const std::string& path = remote ? settings_.RemoteDevCfg : settings_.DevInfoPath;
   Say(std::string("Device list: ") + path + (remote ? " (remote device file)" : " (local)"));
-  const bool loaded =
-      remote ? ::LoadRemoteDevCfg(path, 1, tables_) : ::LoadDevInfo(path, tables_);
+  const bool loaded = remote ? ::LoadRemoteDevCfg(path, 1, tables_) : ::LoadDevInfo(path, tables_);
   const std::string why = ReportLoaderLines();
   if (!loaded) {
     Problem("device list " + path + " cannot be loaded (" + why +
@@ -132,7 +133,8 @@ void SiteCheck::LoadFaceService() {
               "): Vestrel would run without a face service");
     }
     Say("Watched while running (an edit ends Vestrel with status 255 unless nothing used "
-        "changed): " + settings_.RemoteDevCfg + ", " + faceServiceSource_);
+        "changed): " +
+        settings_.RemoteDevCfg + ", " + faceServiceSource_);
   } else {
     faceServiceSource_ = settings_.DevInfoPath;
     Say("Face service file: " + faceServiceSource_ + " (its VFRInfo element)");
@@ -181,9 +183,9 @@ void SiteCheck::CheckFaceService() {
   }
   const FaceServiceConfig& service = *faceService_;
   const std::string where = Endpoint(service.Ip, service.Port);
-  std::string line = StringFormat("Face service: %s (type %d) at %s, from %s: ",
-                                  FaceServiceTypeName(service.Type).c_str(), service.Type,
-                                  where.c_str(), faceServiceSource_.c_str());
+  std::string line = StringFormat(
+      "Face service: %s (type %d) at %s, from %s: ", FaceServiceTypeName(service.Type).c_str(),
+      service.Type, where.c_str(), faceServiceSource_.c_str());
   std::string error;
   if (platform::ProbeTcpConnect(service.Ip, service.Port, options_.connectTimeoutMs, &error)) {
     Say(line + "reachable");
@@ -201,8 +203,9 @@ void SiteCheck::CheckEventFolder() {
   const std::string label = "event folder " + folder;
   if (folder.empty() || folder[0] != '/') {
     Say("Event folder: " + folder);
-    Problem(label + " is not an absolute path: Vestrel would take it relative to its working "
-                    "directory");
+    Problem(label +
+            " is not an absolute path: Vestrel would take it relative to its working "
+            "directory");
     return;
   }
   if (!platform::FolderExists(folder)) {

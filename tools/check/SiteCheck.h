@@ -16,7 +16,7 @@
 class LoaderLog;
 
 struct SiteCheckOptions {
-  int connectTimeoutMs = 3000;                     // face service connection
+  int connectTimeoutMs = 3000;                      // face service connection
   uint64_t minimumFreeBytes = 32ull * 1024 * 1024;  // in the event folder's file system
 };
 

@@ -27,7 +27,8 @@ std::string DefaultSiteFolder() {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
-  if (argc > 2 || (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help"))) {
+  if (argc > 2 ||
+      (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help"))) {
     std::fputs(kUsage, argc > 2 ? stderr : stdout);
     return argc > 2 ? 2 : 0;
   }
@@ -43,7 +44,8 @@ int main(int argc, char** argv) {
     std::printf("\nNo problems found.\n");
     return 0;
   }
-  std::printf("\n%zu problem%s:\n", check.Problems().size(), check.Problems().size() == 1 ? "" : "s");
+  std::printf("\n%zu problem%s:\n", check.Problems().size(),
+              check.Problems().size() == 1 ? "" : "s");
   for (const std::string& problem : check.Problems()) std::printf("  - %s\n", problem.c_str());
   return 1;
 }
