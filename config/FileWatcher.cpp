@@ -37,8 +37,11 @@ void FileWatcher::Watch(const std::string& path, WatchCallback callback) {
   Instance().Add(path, std::move(callback));
 }
 
+// Starts the thread once in the watcher's life: a callback that registers a path while the
+// destructor is stopping the thread must not start another.
 void FileWatcher::StartPolling() {
-  if (running.exchange(true)) return;
+  if (started_.exchange(true)) return;
+  running = true;
   pollThread =
       std::make_unique<platform::Thread>("file watcher", &FileWatcher::PollThreadMain, this);
   pollThread->Resume();
@@ -86,8 +89,6 @@ bool MatchingFiles(const std::string& folder, const std::string& before, const s
 
 void FileWatcher::Add(const std::string& path, WatchCallback callback,
                       WatchListCallback listCallback) {
-  StartPolling();
-
   WatchedFile entry;
   entry.path = path;
   entry.callback = std::move(callback);
@@ -107,14 +108,18 @@ void FileWatcher::Add(const std::string& path, WatchCallback callback,
   }
 
   Report report;
+  bool patternAdded = false;
   {
     std::lock_guard<std::mutex> guard(mutex);
-    if (entries.count(path) != 0) return;
-    const WatchedFile& added = entries.emplace(path, std::move(entry)).first->second;
-    if (added.filter.empty()) return;
-    report = Report{added.callback, added.listCallback, path, matches};
+    if (entries.count(path) == 0) {
+      const WatchedFile& added = entries.emplace(path, std::move(entry)).first->second;
+      patternAdded = !added.filter.empty();
+      if (patternAdded) report = Report{added.callback, added.listCallback, path, matches};
+    }
   }
-  Deliver(report);
+  // Started once the entry is in the table, so that the first pass already looks at it.
+  StartPolling();
+  if (patternAdded) Deliver(report);
 }
 
 unsigned FileWatcher::PollThreadMain(void* self) {

@@ -59,8 +59,8 @@ class FileWatcher {
   // Registers the path with the process-wide watcher.
   static void Watch(const std::string& path, WatchCallback callback);
 
-  // Starts the polling thread on first use, then adds the path unless its text is registered
-  // already (then nothing changes: the first callback is kept). A path containing '*' is a
+  // Adds the path unless its text is registered already (then nothing changes: the first
+  // callback is kept), and starts the polling thread on first use. A path containing '*' is a
   // pattern: its last component is the file-name filter and the rest the folder; the matching
   // files are recorded and reported at once. Throws WatchedFileSystemExc when nothing matches.
   void Add(const std::string& path, WatchCallback callback, WatchListCallback listCallback = {});
@@ -85,9 +85,10 @@ class FileWatcher {
   // Constant after construction.
   const int pollPeriodMs_;
 
-  std::atomic<bool> running{false};             // set by the first registration
+  std::atomic<bool> started_{false};            // set by the first registration, never cleared
+  std::atomic<bool> running{false};             // set with started_, cleared by the destructor
   platform::Event stopRequested_{true, false};  // wakes the polling thread from its sleep
-  // Created once, by the registration that set running; joined by the destructor.
+  // Created once, by the registration that set started_; joined by the destructor.
   std::unique_ptr<platform::Thread> pollThread;
 
   // Guarded by mutex.

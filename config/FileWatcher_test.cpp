@@ -293,6 +293,24 @@ TEST_F(FileWatcherTest, DestructionWakesThePollingThreadFromItsSleep) {
   EXPECT_EQ(destroyed.wait_for(kBound), std::future_status::ready);
 }
 
+TEST_F(FileWatcherTest, CallbackThatRegistersWhileTheWatcherIsDestroyedStartsNoThread) {
+  const std::string a = dir_.Write("a.xml", "a");
+  const std::string b = dir_.Write("b.xml", "b");
+  std::promise<void> inCallback;
+  auto watcher = std::make_unique<FileWatcher>(kShortPeriodMs);
+  FileWatcher* raw = watcher.get();
+  watcher->Add(a, [&](const std::string&) {
+    inCallback.set_value();
+    std::this_thread::sleep_for(200ms);  // the destructor has begun by now
+    raw->Add(b, reports_.Callback());
+  });
+  inCallback.get_future().wait();
+  auto destroyed = std::async(std::launch::async, [&] { watcher.reset(); });
+  ASSERT_EQ(destroyed.wait_for(kBound), std::future_status::ready);
+  Passes(5);
+  EXPECT_EQ(reports_.Total(), 0);  // nothing polls once the watcher is gone
+}
+
 TEST_F(FileWatcherTest, ProcessWideWatcherPollsWithTheRealPeriod) {
   const std::string a = dir_.Write("a.xml", "a");
   EXPECT_EQ(&FileWatcher::Instance(), &FileWatcher::Instance());
