@@ -34,6 +34,7 @@ CVestrelDlg::~CVestrelDlg() = default;
 int CVestrelDlg::DoModal() {
   OnInitDialog();
   const int exitCode = loop_.RunModal(*this);
+  platform::NotifyServiceStopping();  // the teardown begins
   OnDestroy();
   return exitCode;
 }
@@ -116,7 +117,6 @@ bool CVestrelDlg::OnInitDialog() {
 }
 
 void CVestrelDlg::OnDestroy() {
-  platform::NotifyServiceStopping();
   loop_.KillTimer(kHideTimerId);
   for (CHikNetDevice* device : devices_) {
     device->Stop();
