@@ -2,12 +2,14 @@
 
 #include "config/DeviceListLoader.h"
 #include "config/FaceServiceLoader.h"
+#include "config/FileWatcher.h"
 #include "device/DeviceSdk.h"
 #include "device/HikNetAlarmImpl.h"
 #include "device/HikNetDevice.h"
 #include "faceclient/FaceClientFactory.h"
 #include "faceclient/VFRClient.h"
 #include "platform/DebugOutput.h"
+#include "platform/ServiceManager.h"
 #include "support/LogHelper.h"
 
 namespace {
@@ -40,9 +42,27 @@ CVestrelDlg::~CVestrelDlg() = default;
 int CVestrelDlg::DoModal() {
   OnInitDialog();
   const int exitCode = loop_.RunModal(*this);
+  platform::NotifyServiceStopping();  // the teardown begins
   OnDestroy();
   return exitCode;
 }
+
+namespace {
+
+// The watcher's callbacks run on its polling thread: they only log and post, and the dialog
+// decides on the main thread.
+void WatchConfigFile(const std::string& path, platform::WParam which, const char* logLine) {
+  try {
+    FileWatcher::Watch(path, [which, logLine](const std::string&) {
+      if (logLine != nullptr) CLogHelper::GetInstance()->LogInfo(logLine);
+      platform::MessageLoop::PostToMain(WM_CONFIG_CHANGED, which, 0);
+    });
+  } catch (const WatchedFileSystemExc& e) {
+    CLogHelper::GetInstance()->LogErrorF("Not watched: %.300s", e.what());
+  }
+}
+
+}  // namespace
 
 bool CVestrelDlg::OnInitDialog() {
   // There is no window to show: it stays hidden, and the timer keeps it so.
@@ -59,6 +79,7 @@ bool CVestrelDlg::OnInitDialog() {
       return false;
     }
     RemoteDevCfg = settings_.RemoteDevCfg;
+    WatchConfigFile(RemoteDevCfg, 1, nullptr);
   } else if (!LoadDevInfo(settings_.DevInfoPath)) {
     loop_.PostQuit(-1);
     return false;
@@ -71,6 +92,7 @@ bool CVestrelDlg::OnInitDialog() {
     if (!EdgeAiCfgPath.empty()) {
       LoadEdgeAiCfg(EdgeAiCfgPath);
       log->LogInfo("EgdeAiCfg.xml loaded...");
+      WatchConfigFile(EdgeAiCfgPath, 0, "Monitoring EgdeAiCfg.xml...");
     }
   } else {
     LoadVfrInfo(settings_.DevInfoPath);
@@ -96,6 +118,10 @@ bool CVestrelDlg::OnInitDialog() {
   CreateDevices();
 
   if (faceServiceConfig_) faceClients_.GetOrCreate();
+
+  platform::NotifyServiceReady();
+  const unsigned watchdogPeriodMs = platform::ServiceWatchdogPeriodMs();
+  if (watchdogPeriodMs > 0) loop_.SetTimer(kWatchdogTimerId, watchdogPeriodMs);
   return true;
 }
 
@@ -149,7 +175,11 @@ void CVestrelDlg::OnSysCommand(platform::WParam id) {
   }
 }
 
-void CVestrelDlg::OnTimer(platform::WParam /*id*/) { visible_ = false; }
+void CVestrelDlg::OnTimer(platform::WParam id) {
+  visible_ = false;
+  // A main loop that stops serving messages stops these, and the service manager restarts us.
+  if (id == kWatchdogTimerId) platform::NotifyServiceAlive();
+}
 
 long CVestrelDlg::OnConfigChanged(platform::WParam wParam, platform::LParam /*lParam*/) {
   if (wParam == 0) {

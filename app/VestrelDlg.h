@@ -25,6 +25,8 @@ class CHikNetDevice;
 constexpr platform::MessageId WM_CONFIG_CHANGED = platform::kMsgUser + 100;
 constexpr platform::WParam kAboutCommandId = 0x10;
 constexpr platform::WParam kHideTimerId = 1;
+// Runs only under a service manager that expects to hear from us (systemd's watchdog).
+constexpr platform::WParam kWatchdogTimerId = 2;
 
 class CVestrelDlg : public platform::MessageHandler {
  public:

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "device/LoginInfo.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
 #include "support/StringFormat.h"
@@ -17,12 +18,6 @@ constexpr uint32_t kErrorOverMaxLink = 5;
 constexpr uint32_t kErrorVersionMismatch = 6;
 constexpr uint32_t kErrorNetworkFailConnect = 7;
 constexpr std::size_t kThreadNameLength = 15;
-
-// Copies the bytes of text into a fixed field without a terminator (the field is zeroed and
-// a text that fills it needs none); longer texts are cut at the field's end.
-void CopyField(char* field, std::size_t fieldSize, const std::string& text) {
-  std::memcpy(field, text.data(), std::min(fieldSize, text.size()));
-}
 
 // "dev " and the address; when too long for a thread name, its end, which tells devices apart.
 std::string ThreadName(const std::string& ip) {
@@ -81,15 +76,9 @@ int CHikNetDevice::Login() {
   platform::ScopedLock guard(loginLock);
   if (userId != -1) Logout();
 
-  NET_DVR_USER_LOGIN_INFO loginInfo;
+  NET_DVR_USER_LOGIN_INFO loginInfo = MakeLoginInfo(ip, port, userName, password);
   NET_DVR_DEVICEINFO_V40 deviceInfo;
-  std::memset(&loginInfo, 0, sizeof loginInfo);
   std::memset(&deviceInfo, 0, sizeof deviceInfo);
-  CopyField(loginInfo.sDeviceAddress, sizeof loginInfo.sDeviceAddress, ip);
-  CopyField(loginInfo.sUserName, sizeof loginInfo.sUserName, userName);
-  CopyField(loginInfo.sPassword, sizeof loginInfo.sPassword, password);
-  loginInfo.wPort = static_cast<uint16_t>(port & 0xFFFF);
-  loginInfo.bUseAsynLogin = 0;
 
   const int32_t result = sdk_.Login_V40(&loginInfo, &deviceInfo);
   if (result < 0) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that Vestrel needs to build, test and run its demo.
+# Installs the Debian packages that Vestrel needs to build, test, package and run its demo.
 # Idempotent: packages already present are not touched and apt is not called at all.
 # Uses sudo when not run as root.
 set -euo pipefail
@@ -10,6 +10,7 @@ PACKAGES=(
   libboost-dev libboost-system-dev liblog4cplus-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs python3-websockets
+  libsystemd-dev dpkg-dev file
 )
 
 # --fuzz adds what the libFuzzer targets need.

@@ -22,6 +22,7 @@ std::mutex g_creationMutex;  // guards only the creation of g_instance
 log4cplus::Logger g_logger;  // assigned once, under g_creationMutex, before g_instance is set
 // Runs until the process ends; kept reachable so leak checkers see it is meant to live on.
 log4cplus::ConfigureAndWatchThread* g_watcher = nullptr;
+std::atomic<bool> g_withoutConfigurationFile{false};
 
 std::string ExecutableFolder() {
   std::string path = platform::ModuleFileName();
@@ -58,12 +59,16 @@ CLogHelper* CLogHelper::GetInstance() {
     // Lets Logger.properties name files beside the executable: ${VESTREL_PROGRAM_FOLDER}x.log
     platform::SetEnvironmentVariable("VESTREL_PROGRAM_FOLDER", folder);
     // Reads the file at once and re-reads it whenever it changes; runs until the process ends.
-    g_watcher = new log4cplus::ConfigureAndWatchThread(folder + "Logger.properties", 5000);
+    if (!g_withoutConfigurationFile) {
+      g_watcher = new log4cplus::ConfigureAndWatchThread(folder + "Logger.properties", 5000);
+    }
     helper = new CLogHelper();
     g_instance.store(helper, std::memory_order_release);
   }
   return helper;
 }
+
+void CLogHelper::WithoutConfigurationFile() { g_withoutConfigurationFile = true; }
 
 void CLogHelper::LogDebug(const std::string& message) { Write(log4cplus::DEBUG_LOG_LEVEL, message); }
 void CLogHelper::LogInfo(const std::string& message) { Write(log4cplus::INFO_LOG_LEVEL, message); }

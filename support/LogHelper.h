@@ -9,6 +9,10 @@
 class CLogHelper {
  public:
   static CLogHelper* GetInstance();
+  // For tools that share the loaders but not the service's log file: called before the first
+  // GetInstance, it keeps the helper from reading "Logger.properties"; the tool attaches its own
+  // appenders to the "Vestrel" logger.
+  static void WithoutConfigurationFile();
 
   void LogDebug(const std::string& message);
   void LogInfo(const std::string& message);

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Installs a build as a site into a temporary DESTDIR and tries it: the layout, a site's own
+# configuration kept across a second install, vestrel-check and the installed Vestrel against a
+# simulated camera on loopback (an event file must appear). Then builds the Debian package and
+# checks its files, control fields and maintainer scripts, and checks the systemd unit with
+# systemd-analyze when it is there. Needs no root. Every wait is bounded and every process it
+# starts is stopped by its PID.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+
+BUILD=$(cd "$1" && pwd)
+SOURCE=$(cd "$2" && pwd)
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-install-test-XXXXXX")
+PREFIX=/opt/vestrel
+SITE="$WORK/root$PREFIX"
+pids=()
+checks=0
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+pass() {
+  checks=$((checks + 1))
+  echo "ok: $*"
+}
+# wait_for SECONDS COMMAND...: runs the command every 0.1 s until it succeeds.
+wait_for() {
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq "$limit"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+echo "== install into DESTDIR=$WORK/root, prefix $PREFIX"
+DESTDIR="$WORK/root" timeout 120 cmake --install "$BUILD" --prefix "$PREFIX" > "$WORK/install.log"
+expected=(bin/vestrel bin/vestrel-check bin/vestrel-camsim)
+[ -x "$BUILD/vestrel-facesim" ] && expected+=(bin/vestrel-facesim)
+for f in "${expected[@]}"; do
+  [ -x "$SITE/$f" ] || fail "$f is missing or not executable"
+done
+for f in bin/Logger.properties bin/DevInfo.xml Config.ini lib/systemd/system/vestrel.service \
+         share/doc/vestrel/README.md; do
+  [ -f "$SITE/$f" ] || fail "$f is missing"
+done
+unit="$SITE/lib/systemd/system/vestrel.service"
+grep -qx "ExecStart=$PREFIX/bin/vestrel" "$unit" || fail "unit does not start $PREFIX/bin/vestrel"
+grep -qx "ReadWritePaths=$PREFIX/bin /var/spool/vestrel" "$unit" || fail "unit's ReadWritePaths"
+pass "site layout"
+
+echo "== a second install keeps the site's own configuration"
+echo "; edited by the site" >> "$SITE/Config.ini"
+echo "<!-- edited by the site -->" >> "$SITE/bin/DevInfo.xml"
+cp "$SITE/Config.ini" "$WORK/Config.ini.edited"
+cp "$SITE/bin/DevInfo.xml" "$WORK/DevInfo.xml.edited"
+DESTDIR="$WORK/root" timeout 120 cmake --install "$BUILD" --prefix "$PREFIX" > "$WORK/install2.log"
+cmp -s "$SITE/Config.ini" "$WORK/Config.ini.edited" || fail "Config.ini was overwritten"
+cmp -s "$SITE/bin/DevInfo.xml" "$WORK/DevInfo.xml.edited" || fail "DevInfo.xml was overwritten"
+grep -q "Kept the site's own: .*Config.ini" "$WORK/install2.log" || fail "no word about Config.ini"
+pass "Config.ini and DevInfo.xml kept"
+
+echo "== the installed programs run a site against a simulated camera"
+ip="127.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 2))"
+printf 'await-channel 30\nface id=42 jpeg=%s temp=36.6\nwait 60\n' \
+  "$SOURCE/tests/data/face-small.jpg" > "$WORK/cam.script"
+"$SITE/bin/vestrel-camsim" --listen "$ip:0" --user admin --password pw \
+  --script "$WORK/cam.script" > "$WORK/cam.out" 2> "$WORK/cam.err" < /dev/null &
+pids+=($!)
+wait_for 10 grep -q "^listening $ip:" "$WORK/cam.out" || fail "camsim did not listen: $(cat "$WORK/cam.err")"
+port=$(sed -n "s/^listening $ip:\([0-9]*\)$/\1/p" "$WORK/cam.out")
+mkdir -p "$WORK/events"
+printf '[POSDataFormat]\nSrc_Path=%s\nVendorName=Install Test\n' "$WORK/events" > "$SITE/Config.ini"
+printf '<DevInfo><DeviceList><Device ip="%s" port="%s" username="admin" password="pw" POSID="7"/></DeviceList></DevInfo>\n' \
+  "$ip" "$port" > "$SITE/bin/DevInfo.xml"
+
+timeout 60 "$SITE/bin/vestrel-check" "$SITE" > "$WORK/check.out" 2>&1 ||
+  fail "vestrel-check found problems: $(cat "$WORK/check.out")"
+grep -q "login OK" "$WORK/check.out" || fail "vestrel-check did not log in: $(cat "$WORK/check.out")"
+[ ! -e "$SITE/bin/vestrel.log" ] || fail "vestrel-check wrote into the site's log file"
+pass "vestrel-check passes the site"
+
+"$SITE/bin/vestrel" > "$WORK/vestrel.out" 2> "$WORK/vestrel.err" < /dev/null &
+vestrel=$!
+pids+=($vestrel)
+has_event() { compgen -G "$WORK/events/7_42_*.txt" > /dev/null; }
+wait_for 30 has_event || fail "no event file; camera said: $(cat "$WORK/cam.out"); log: $(cat "$SITE/bin/vestrel.log" 2>/dev/null)"
+pass "event file $(basename "$(compgen -G "$WORK/events/7_42_*.txt")")"
+kill -TERM "$vestrel"
+wait_for 20 bash -c "! kill -0 $vestrel 2>/dev/null" || fail "Vestrel did not end on SIGTERM"
+status=0
+wait "$vestrel" || status=$?
+[ "$status" -eq 0 ] || fail "Vestrel ended with status $status after SIGTERM"
+[ -f "$SITE/bin/vestrel.log" ] || fail "no log file beside the installed executable"
+pass "Vestrel stopped with status 0, log in bin/"
+
+if command -v systemd-analyze > /dev/null; then
+  echo "== systemd-analyze verify"
+  # A unit for a site whose executable exists, so that the verification covers ExecStart too.
+  timeout 120 cmake --install "$BUILD" --prefix "$WORK/site2" > /dev/null
+  timeout 60 systemd-analyze verify --man=no "$WORK/site2/lib/systemd/system/vestrel.service" \
+    > "$WORK/verify.out" 2>&1 || fail "systemd-analyze verify: $(cat "$WORK/verify.out")"
+  pass "unit verified"
+else
+  echo "skip: systemd-analyze is not installed"
+fi
+
+if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; then
+  echo "== Debian package"
+  timeout 300 cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/pkg" > "$WORK/cpack.log" 2>&1 ||
+    fail "cpack: $(tail -20 "$WORK/cpack.log")"
+  deb=$(compgen -G "$WORK/pkg/vestrel_*.deb") || fail "no package in $WORK/pkg"
+  dpkg-deb -c "$deb" | awk '{print $6}' > "$WORK/files"
+  for f in ./opt/vestrel/bin/vestrel ./opt/vestrel/bin/vestrel-check ./opt/vestrel/bin/vestrel-camsim \
+           ./opt/vestrel/bin/Logger.properties ./opt/vestrel/bin/DevInfo.xml \
+           ./opt/vestrel/Config.ini ./lib/systemd/system/vestrel.service; do
+    grep -qx "$f" "$WORK/files" || fail "package lacks $f"
+  done
+  ! grep -q "^./opt/vestrel/lib/" "$WORK/files" || fail "package keeps a unit under the prefix"
+  [ "$(dpkg-deb -f "$deb" Package)" = vestrel ] || fail "package name"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for lib in libc6 libstdc++6 liblog4cplus libsystemd0 libtinyxml; do
+    [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
+  done
+  dpkg-deb -e "$deb" "$WORK/control"
+  for script in postinst prerm postrm; do
+    [ -x "$WORK/control/$script" ] || fail "$script missing or not executable"
+    sh -n "$WORK/control/$script" || fail "$script is not valid shell"
+  done
+  for f in $PREFIX/Config.ini $PREFIX/bin/DevInfo.xml $PREFIX/bin/Logger.properties; do
+    grep -qx "$f" "$WORK/control/conffiles" || fail "$f is not a conffile"
+  done
+  grep -q "useradd --system" "$WORK/control/postinst" || fail "postinst creates no user"
+  grep -q "/var/spool/vestrel" "$WORK/control/postinst" || fail "postinst makes no spool folder"
+  dpkg-deb -x "$deb" "$WORK/unpacked"
+  grep -qx "ExecStart=$PREFIX/bin/vestrel" "$WORK/unpacked/lib/systemd/system/vestrel.service" ||
+    fail "packaged unit does not start $PREFIX/bin/vestrel"
+  pass "package $(basename "$deb"): files, Depends, maintainer scripts, conffiles"
+else
+  echo "skip: dpkg-deb or dpkg-shlibdeps is not installed (package dpkg-dev)"
+fi
+
+echo "install test: $checks passed, 0 failed"
