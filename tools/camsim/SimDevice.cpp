@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "tools/camsim/CamSession.h"
+#include "tools/common/ListenAddress.h"
 
 namespace camsim {
 
@@ -13,27 +14,10 @@ SimDevice::SimDevice(asio::io_context& io, const CamSimOptions& options, EventPr
 
 bool SimDevice::Listen(std::string* error) {
   port_ = options_.listenPort;
-  if (!OpenAcceptor(error)) return false;
+  if (!simtools::OpenAcceptor(acceptor_, options_.listenIp, port_, error)) return false;
   port_ = acceptor_.local_endpoint().port();
   printer_.Event("listening " + options_.listenIp + ":" + std::to_string(port_));
   Accept();
-  return true;
-}
-
-bool SimDevice::OpenAcceptor(std::string* error) {
-  boost::system::error_code ec;
-  const asio::ip::tcp::endpoint endpoint(asio::ip::make_address_v4(options_.listenIp), port_);
-  acceptor_.open(endpoint.protocol(), ec);
-  if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
-  if (!ec) acceptor_.bind(endpoint, ec);
-  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
-  if (ec) {
-    boost::system::error_code ignored;
-    acceptor_.close(ignored);
-    *error =
-        "cannot listen on " + options_.listenIp + ":" + std::to_string(port_) + ": " + ec.message();
-    return false;
-  }
   return true;
 }
 
@@ -84,7 +68,7 @@ void SimDevice::GoOnline() {
   asio::post(io_, [this]() {
     if (!offline_) return;
     std::string error;
-    if (!OpenAcceptor(&error)) {
+    if (!simtools::OpenAcceptor(acceptor_, options_.listenIp, port_, &error)) {
       printer_.Error(error + "; staying offline");
       return;
     }

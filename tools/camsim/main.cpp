@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "tools/camsim/CamSimOptions.h"
-#include "tools/camsim/EventPrinter.h"
 #include "tools/camsim/ScriptRunner.h"
 #include "tools/camsim/SimDevice.h"
+#include "tools/common/EventPrinter.h"
 
 int main(int argc, char** argv) {
-  camsim::EventPrinter printer;
+  simtools::EventPrinter printer("vestrel-camsim");
   camsim::CamSimOptions options;
   std::string error;
   if (!camsim::ParseCamSimOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
