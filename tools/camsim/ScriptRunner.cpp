@@ -32,7 +32,7 @@ bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {
     case ParseResult::Empty:
       return true;
     case ParseResult::Error:
-      printer_.Error(where + ": " + error + " (line skipped)");
+      loop_.BadLine(where, error);
       return true;
     case ParseResult::Command:
       break;

@@ -39,6 +39,10 @@ void CommandLoop::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+void CommandLoop::BadLine(const std::string& where, const std::string& message) {
+  printer_.Error(where + ": " + message + " (line skipped)");
+}
+
 bool CommandLoop::StopRequested() {
   std::lock_guard<std::mutex> guard(mutex_);
   return stopping_;

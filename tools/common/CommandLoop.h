@@ -33,6 +33,9 @@ class CommandLoop {
   // Interrupts a running Sleep and ends the thread.
   void Stop();
 
+  // Reports a line that was not carried out: "where: message (line skipped)".
+  void BadLine(const std::string& where, const std::string& message);
+
   // Waits; false when stopped first.
   bool Sleep(double seconds);
   bool StopRequested();

@@ -7,6 +7,9 @@
 
 namespace simtools {
 
+// What one script line turned out to be.
+enum class ParseResult { Empty, Command, Error };
+
 // The words of a line, split on blanks; a word that starts with '#' ends the line.
 std::vector<std::string> Words(const std::string& line);
 
