@@ -82,7 +82,7 @@ std::vector<std::string> SimulatorProcess::Lines(const std::string& path) const 
 }
 
 bool SimulatorProcess::PollFor(const std::function<bool()>& condition,
-                            std::chrono::milliseconds timeout) {
+                               std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -106,8 +106,8 @@ bool SimulatorProcess::WaitForMatch(const std::function<bool(const std::string&)
       [&] {
         const std::vector<std::string> lines = Lines(outPath_);
         if (matched_ > lines.size()) return false;
-        auto it = std::find_if(lines.begin() + static_cast<std::ptrdiff_t>(matched_), lines.end(),
-                               match);
+        auto it =
+            std::find_if(lines.begin() + static_cast<std::ptrdiff_t>(matched_), lines.end(), match);
         if (it == lines.end()) return false;
         matched_ = static_cast<size_t>(it - lines.begin()) + 1;
         if (line != nullptr) *line = *it;
@@ -123,9 +123,8 @@ bool SimulatorProcess::WaitForLine(const std::string& line, std::chrono::millise
 
 bool SimulatorProcess::WaitForPrefix(const std::string& prefix, std::string* line,
                                      std::chrono::milliseconds timeout) {
-  return WaitForMatch(
-      [&](const std::string& candidate) { return candidate.rfind(prefix, 0) == 0; }, line,
-      timeout);
+  return WaitForMatch([&](const std::string& candidate) { return candidate.rfind(prefix, 0) == 0; },
+                      line, timeout);
 }
 
 bool SimulatorProcess::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {

@@ -18,9 +18,8 @@ bool ScriptRunner::LoadScript(const std::string& path, std::string* error) {
 }
 
 void ScriptRunner::Start() {
-  loop_.Start([this](const std::string& line, const std::string& where) {
-    return RunLine(line, where);
-  });
+  loop_.Start(
+      [this](const std::string& line, const std::string& where) { return RunLine(line, where); });
 }
 
 void ScriptRunner::Stop() { loop_.Stop(); }

@@ -37,7 +37,8 @@ uint64_t FingerprintRgb(const uint8_t* rgb, int32_t width, int32_t height) {
         const uint8_t* pixel = rgb + (y * width + left) * 3;
         for (int64_t x = left; x < right; ++x, pixel += 3) sum += Luma(pixel);
       }
-      cells[row][column] = static_cast<double>(sum) / static_cast<double>((bottom - top) * (right - left));
+      cells[row][column] =
+          static_cast<double>(sum) / static_cast<double>((bottom - top) * (right - left));
     }
   }
   uint64_t hash = 0;

@@ -11,7 +11,9 @@
 namespace facesim {
 namespace {
 
-std::string Data(const std::string& name) { return std::string(VESTREL_TEST_DATA_DIR) + "/" + name; }
+std::string Data(const std::string& name) {
+  return std::string(VESTREL_TEST_DATA_DIR) + "/" + name;
+}
 
 uint64_t FileFingerprint(const std::string& path) {
   uint64_t fingerprint = 0;

@@ -147,7 +147,8 @@ Commands (one a line; '#' at the start of a word begins a comment):
   quit
 
 Output lines: listening IP:PORT; request PATH status=N [person=ID] [score=S] [fault=F]
-(status=0 when the connection was closed without an answer); ws open PATH; ws ping
+(status=0 when the connection was closed without an answer); request PATH held=SECONDS
+(a slow answer is being held back); ws open PATH; ws ping
 PAYLOAD; ws message PATH bytes=N; ws closed PATH; push PATH verify_face_id=ID;
 push PATH garbage verify_face_id=ID; push PATH verify_face_id=OTHER instead-of=ID;
 push none verify_face_id=ID; armed next ENDPOINT BEHAVIOUR; armed push FAULT;

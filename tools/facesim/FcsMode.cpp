@@ -58,7 +58,8 @@ ServiceAnswer FcsMode::Handle(const ServiceRequest& request) {
   RequestFields fields;
   std::string key, account, subject;
   if (!fields.Parse(request.body) || !fields.Text("access_key", &key) ||
-      !fields.Text("acc_id", &account) || !fields.Text(whois ? "face_pic" : "person_id", &subject)) {
+      !fields.Text("acc_id", &account) ||
+      !fields.Text(whois ? "face_pic" : "person_id", &subject)) {
     return BadRequest(fields.Error());
   }
   if (key != options_.accessKey || account != options_.account) {

@@ -108,7 +108,10 @@ bool Gallery::Enrol(const std::string& line, const std::string& folder, std::str
     const size_t equals = words[i].find('=');
     const std::string key = words[i].substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : words[i].substr(equals + 1);
-    bool* seen = key == "person" ? &hasId : key == "name" ? &hasName : key == "groups" ? &hasGroups : nullptr;
+    bool* seen = key == "person"   ? &hasId
+                 : key == "name"   ? &hasName
+                 : key == "groups" ? &hasGroups
+                                   : nullptr;
     if (equals == std::string::npos || seen == nullptr) {
       *error = "expected person=ID, name=TEXT or groups=NAME,NAME, got '" + words[i] + "'";
       return false;

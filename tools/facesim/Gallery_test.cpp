@@ -16,7 +16,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-std::string Data(const std::string& name) { return std::string(VESTREL_TEST_DATA_DIR) + "/" + name; }
+std::string Data(const std::string& name) {
+  return std::string(VESTREL_TEST_DATA_DIR) + "/" + name;
+}
 
 std::string Base64Of(const std::string& bytes) {
   return Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -41,12 +43,14 @@ class GalleryTest : public ::testing::Test {
 
 TEST_F(GalleryTest, EnrolsWellFormedLinesWithQuotesGroupsAndRelativePictures) {
   std::filesystem::copy_file(Data("face-camera-640x480.jpg"), dir_ / "camera.jpg");
-  ASSERT_TRUE(Load("# visitors of the day\n"
-                   "\n" +
-                   Data("face-640x480.jpg") +
-                   " person=p-1 name=\"Zoë Ångström\" groups=VIP,Employee   # first\n"
-                   "camera.jpg name=Ann person=p-2\n"
-                   "\"" + Data("face-chelsea-640x480.jpg") + "\" person=\"p 3\" name=\"\" groups=\n"));
+  ASSERT_TRUE(
+      Load("# visitors of the day\n"
+           "\n" +
+           Data("face-640x480.jpg") +
+           " person=p-1 name=\"Zoë Ångström\" groups=VIP,Employee   # first\n"
+           "camera.jpg name=Ann person=p-2\n"
+           "\"" +
+           Data("face-chelsea-640x480.jpg") + "\" person=\"p 3\" name=\"\" groups=\n"));
   EXPECT_TRUE(reports_.empty()) << reports_.front();
   ASSERT_EQ(3u, gallery_.People().size());
   const Person& first = gallery_.People()[0];
@@ -62,17 +66,17 @@ TEST_F(GalleryTest, EnrolsWellFormedLinesWithQuotesGroupsAndRelativePictures) {
 
 TEST_F(GalleryTest, BadLinesAreReportedWithTheirPlaceAndSkipped) {
   const std::string picture = Data("face-640x480.jpg");
-  ASSERT_TRUE(Load(picture + " person=a name=A\n" +                      // 1 good
-                   picture + " name=B\n" +                               // 2 no person
-                   picture + " person=c\n" +                             // 3 no name
-                   picture + " person=a name=Again\n" +                  // 4 enrolled already
-                   picture + " person=e name=E age=3\n" +                // 5 unknown key
-                   picture + " person=f name=\"open\n" +                 // 6 quote left open
-                   picture + " person=g name=\xC3\x28\n" +               // 7 not UTF-8
-                   Data("not-a-jpeg.jpg") + " person=h name=H\n" +       // 8 not a picture
-                   "missing.jpg person=i name=I\n" +                     // 9 no such file
-                   picture + " person=j name=J name=K\n" +               // 10 twice
-                   picture + " person=k name=K\n"));                     // 11 good
+  ASSERT_TRUE(Load(picture + " person=a name=A\n" +                 // 1 good
+                   picture + " name=B\n" +                          // 2 no person
+                   picture + " person=c\n" +                        // 3 no name
+                   picture + " person=a name=Again\n" +             // 4 enrolled already
+                   picture + " person=e name=E age=3\n" +           // 5 unknown key
+                   picture + " person=f name=\"open\n" +            // 6 quote left open
+                   picture + " person=g name=\xC3\x28\n" +          // 7 not UTF-8
+                   Data("not-a-jpeg.jpg") + " person=h name=H\n" +  // 8 not a picture
+                   "missing.jpg person=i name=I\n" +                // 9 no such file
+                   picture + " person=j name=J name=K\n" +          // 10 twice
+                   picture + " person=k name=K\n"));                // 11 good
   ASSERT_EQ(2u, gallery_.People().size());
   EXPECT_EQ("k", gallery_.People()[1].id);
   ASSERT_EQ(9u, reports_.size());
@@ -87,7 +91,8 @@ TEST_F(GalleryTest, BadLinesAreReportedWithTheirPlaceAndSkipped) {
   EXPECT_THAT(reports_[7], HasSubstr("missing.jpg"));
 
   std::string error;
-  EXPECT_FALSE(gallery_.Load(dir_ / "absent.txt", [](const std::string&) {}, &error));
+  EXPECT_FALSE(gallery_.Load(
+      dir_ / "absent.txt", [](const std::string&) {}, &error));
   EXPECT_THAT(error, HasSubstr("absent.txt"));
 }
 

@@ -55,10 +55,9 @@ void HttpSession::Read() {
   parser_.emplace();
   parser_->body_limit(kMaxRequestBody);
   stream_.expires_after(kIdleTimeout);
-  http::async_read(stream_, buffer_, *parser_,
-                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                     self->OnRead(ec);
-                   });
+  http::async_read(
+      stream_, buffer_, *parser_,
+      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
 }
 
 void HttpSession::OnRead(beast::error_code ec) {
@@ -106,14 +105,14 @@ void HttpSession::Serve(Request request) {
     if (!fault) {
       Upgrade(exchange.path, std::move(request));
     } else if (fault->kind == AnswerFault::Kind::Slow) {
-      delay_.expires_after(std::chrono::milliseconds(static_cast<int64_t>(fault->seconds * 1000)));
+      Hold(exchange.path, *fault);
       auto shared = std::make_shared<Request>(std::move(request));
-      delay_.async_wait([self = shared_from_this(), shared, exchange,
-                         fault](beast::error_code waitError) {
-        if (waitError || self->dropped_) return;
-        self->server_.Printer().Event(RequestLine(exchange.path, 101, ServiceAnswer(), fault));
-        self->Upgrade(exchange.path, std::move(*shared));
-      });
+      delay_.async_wait(
+          [self = shared_from_this(), shared, exchange, fault](beast::error_code waitError) {
+            if (waitError || self->dropped_) return;
+            self->server_.Printer().Event(RequestLine(exchange.path, 101, ServiceAnswer(), fault));
+            self->Upgrade(exchange.path, std::move(*shared));
+          });
     } else {
       // Any other fault is answered as plain HTTP instead of the upgrade.
       exchange.keepAlive = false;
@@ -152,11 +151,18 @@ void HttpSession::Reply(const Exchange& exchange, ServiceAnswer answer,
     Send(exchange, answer, fault);
     return;
   }
-  delay_.expires_after(std::chrono::milliseconds(static_cast<int64_t>(fault->seconds * 1000)));
+  Hold(exchange.path, *fault);
   delay_.async_wait([self = shared_from_this(), exchange, answer = std::move(answer),
                      fault](beast::error_code ec) {
     if (!ec && !self->dropped_) self->Send(exchange, answer, fault);
   });
+}
+
+void HttpSession::Hold(const std::string& path, const AnswerFault& slow) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", slow.seconds);
+  server_.Printer().Event("request " + path + " held=" + seconds);
+  delay_.expires_after(std::chrono::milliseconds(static_cast<int64_t>(slow.seconds * 1000)));
 }
 
 void HttpSession::Send(const Exchange& exchange, const ServiceAnswer& answer,
@@ -228,16 +234,16 @@ void HttpSession::Send(const Exchange& exchange, const ServiceAnswer& answer,
 
 void HttpSession::Write(std::shared_ptr<Response> response, bool closeAfter) {
   stream_.expires_after(kWriteTimeout);
-  http::async_write(stream_, *response,
-                    [self = shared_from_this(), response, closeAfter](beast::error_code ec,
-                                                                      std::size_t) {
-                      if (self->dropped_) return;
-                      if (ec || closeAfter) {
-                        self->Close();
-                      } else {
-                        self->Read();
-                      }
-                    });
+  http::async_write(
+      stream_, *response,
+      [self = shared_from_this(), response, closeAfter](beast::error_code ec, std::size_t) {
+        if (self->dropped_) return;
+        if (ec || closeAfter) {
+          self->Close();
+        } else {
+          self->Read();
+        }
+      });
 }
 
 void HttpSession::Close() {

@@ -45,6 +45,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void RefuseMalformed(boost::beast::error_code ec);
   void Serve(Request request);
   void Upgrade(const std::string& path, Request request);
+  // Reports a request held back by a slow fault and sets the timer.
+  void Hold(const std::string& path, const AnswerFault& slow);
   // Waits out a slow fault, then sends.
   void Reply(const Exchange& exchange, ServiceAnswer answer, std::optional<AnswerFault> fault);
   void Send(const Exchange& exchange, const ServiceAnswer& answer,

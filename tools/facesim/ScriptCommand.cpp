@@ -9,8 +9,8 @@ namespace {
 
 using simtools::ParseSeconds;
 
-bool ParseFault(const std::string& line, const std::vector<std::string>& words,
-                AnswerFault* fault, std::string* error) {
+bool ParseFault(const std::string& line, const std::vector<std::string>& words, AnswerFault* fault,
+                std::string* error) {
   const std::string& word = words[2];
   if (word.rfind("body=", 0) == 0) {
     // The body is the rest of the line as written, blanks and '#' included.
@@ -30,9 +30,10 @@ bool ParseFault(const std::string& line, const std::vector<std::string>& words,
   static const struct {
     const char* name;
     AnswerFault::Kind kind;
-  } kPlain[] = {{"garbage", AnswerFault::Kind::Garbage}, {"empty", AnswerFault::Kind::Empty},
-                {"deep", AnswerFault::Kind::Deep},       {"huge", AnswerFault::Kind::Huge},
-                {"close", AnswerFault::Kind::Close},     {"truncated", AnswerFault::Kind::Truncated}};
+  } kPlain[] = {
+      {"garbage", AnswerFault::Kind::Garbage}, {"empty", AnswerFault::Kind::Empty},
+      {"deep", AnswerFault::Kind::Deep},       {"huge", AnswerFault::Kind::Huge},
+      {"close", AnswerFault::Kind::Close},     {"truncated", AnswerFault::Kind::Truncated}};
   for (const auto& plain : kPlain) {
     if (word == plain.name) {
       fault->kind = plain.kind;

@@ -14,9 +14,9 @@ using simtools::ParseResult;
 struct AnswerFault {
   enum class Kind { Status, Garbage, Empty, Deep, Huge, Slow, Close, Truncated, Body };
   Kind kind = Kind::Status;
-  int status = 0;       // Status
-  double seconds = 0;   // Slow
-  std::string body;     // Body
+  int status = 0;      // Status
+  double seconds = 0;  // Slow
+  std::string body;    // Body
 
   // As the script writes it, without the body text: "status=503", "slow=1.5", "body".
   std::string Name() const;

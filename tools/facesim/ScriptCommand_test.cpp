@@ -26,10 +26,11 @@ TEST(FaceScriptTest, NextArmsEachBehaviourForAnEndpoint) {
   const struct {
     const char* behaviour;
     AnswerFault::Kind kind;
-  } cases[] = {{"garbage", AnswerFault::Kind::Garbage},  {"empty", AnswerFault::Kind::Empty},
-               {"deep", AnswerFault::Kind::Deep},        {"huge", AnswerFault::Kind::Huge},
-               {"close", AnswerFault::Kind::Close},      {"truncated", AnswerFault::Kind::Truncated},
-               {"status=503", AnswerFault::Kind::Status}, {"slow=1.5", AnswerFault::Kind::Slow}};
+  } cases[] = {
+      {"garbage", AnswerFault::Kind::Garbage},   {"empty", AnswerFault::Kind::Empty},
+      {"deep", AnswerFault::Kind::Deep},         {"huge", AnswerFault::Kind::Huge},
+      {"close", AnswerFault::Kind::Close},       {"truncated", AnswerFault::Kind::Truncated},
+      {"status=503", AnswerFault::Kind::Status}, {"slow=1.5", AnswerFault::Kind::Slow}};
   for (const auto& c : cases) {
     const ScriptCommand command = Parsed(std::string("next /users/login ") + c.behaviour);
     EXPECT_EQ(ScriptCommand::Kind::Next, command.kind);

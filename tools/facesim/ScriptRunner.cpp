@@ -3,9 +3,8 @@
 namespace facesim {
 
 void ScriptRunner::Start() {
-  loop_.Start([this](const std::string& line, const std::string& where) {
-    return RunLine(line, where);
-  });
+  loop_.Start(
+      [this](const std::string& line, const std::string& where) { return RunLine(line, where); });
 }
 
 bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {

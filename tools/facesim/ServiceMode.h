@@ -53,8 +53,7 @@ class ServiceMode {
 };
 
 // The protocol of options.mode, over the gallery (which must outlive it).
-std::unique_ptr<ServiceMode> MakeServiceMode(const FaceSimOptions& options,
-                                             const Gallery& gallery);
+std::unique_ptr<ServiceMode> MakeServiceMode(const FaceSimOptions& options, const Gallery& gallery);
 
 // Answers shared by the protocols: 400 with the problem, another status with a message, and
 // 200 with a JSON body.

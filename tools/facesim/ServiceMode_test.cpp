@@ -9,6 +9,7 @@
 
 #include "support/Base64.h"
 #include "support/JsonObject.h"
+#include "tests/support/JsonFields.h"
 #include "tests/support/TempDir.h"
 #include "tools/facesim/FcsMode.h"
 #include "tools/facesim/FrsMode.h"
@@ -17,11 +18,16 @@
 namespace facesim {
 namespace {
 
+using neb::CJsonObject;
+using simtest::JsonMember;
+using simtest::JsonNumber;
+using simtest::JsonText;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using neb::CJsonObject;
 
-std::string Data(const std::string& name) { return std::string(VESTREL_TEST_DATA_DIR) + "/" + name; }
+std::string Data(const std::string& name) {
+  return std::string(VESTREL_TEST_DATA_DIR) + "/" + name;
+}
 
 std::string PictureBase64(const std::string& name) {
   const std::string bytes = ReadFileBytes(Data(name));
@@ -29,37 +35,22 @@ std::string PictureBase64(const std::string& name) {
                       static_cast<int>(bytes.size()));
 }
 
-std::string Text(const CJsonObject& json, const std::string& key) {
-  std::string value;
-  EXPECT_TRUE(json.Get(key, value)) << key << " in " << json.ToString();
-  return value;
+std::string Text(const CJsonObject& json, const char* key) {
+  return JsonText(json.ToString(), {key});
 }
 
-double Number(const CJsonObject& json, const std::string& key) {
-  double value = -1;
-  EXPECT_TRUE(json.Get(key, value)) << key << " in " << json.ToString();
-  return value;
-}
-
-// The text of a member nested by the keys, one level a key.
-std::string Member(const std::string& text, std::initializer_list<const char*> keys) {
-  CJsonObject json(text);
-  for (const char* key : keys) {
-    EXPECT_TRUE(json.Get(key, json)) << key << " in " << text;
-  }
-  return json.ToString();
+double Number(const CJsonObject& json, const char* key) {
+  return JsonNumber(json.ToString(), {key});
 }
 
 class ServiceModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(gallery_.Enrol(Data("face-640x480.jpg") +
-                                   " person=p1 name=\"Zoë\" groups=Employee,VIP",
-                               "", &error))
+    ASSERT_TRUE(gallery_.Enrol(
+        Data("face-640x480.jpg") + " person=p1 name=\"Zoë\" groups=Employee,VIP", "", &error))
         << error;
-    ASSERT_TRUE(gallery_.Enrol(Data("face-camera-640x480.jpg") + " person=p2 name=Cam", "",
-                               &error))
+    ASSERT_TRUE(gallery_.Enrol(Data("face-camera-640x480.jpg") + " person=p2 name=Cam", "", &error))
         << error;
   }
 
@@ -97,7 +88,8 @@ TEST_F(ServiceModeTest, FrsLoginChecksCredentialsAndEverySessionIsNew) {
   EXPECT_NE(first, Login(frs, FrsMode::kLogin));
   EXPECT_EQ(401, Post(frs, FrsMode::kLogin, R"({"username":"admin","password":"x"})").status);
   EXPECT_EQ(401, Post(frs, FrsMode::kLogin, R"({"username":"root","password":"admin"})").status);
-  const ServiceAnswer misspelt = Post(frs, FrsMode::kLogin, R"({"userName":"admin","password":"admin"})");
+  const ServiceAnswer misspelt =
+      Post(frs, FrsMode::kLogin, R"({"userName":"admin","password":"admin"})");
   EXPECT_EQ(400, misspelt.status);
   EXPECT_THAT(misspelt.problem, HasSubstr("\"userName\" should be \"username\""));
   EXPECT_EQ(400, Post(frs, FrsMode::kLogin, "not json").status);
@@ -128,9 +120,9 @@ TEST_F(ServiceModeTest, FrsVerifyPushesRecognisedWhenTheBestScoreReachesTheTarge
   EXPECT_EQ(verifyId, Text(message, "verify_face_id"));
   EXPECT_EQ("p1", Text(message, "person_id"));
   EXPECT_DOUBLE_EQ(*answer.score, Number(message, "score"));
-  const CJsonObject info(Member(message.ToString(), {"person_info"}));
+  const CJsonObject info(JsonMember(message.ToString(), {"person_info"}));
   EXPECT_EQ("Zo\xC3\xAB", Text(info, "fullname"));
-  const CJsonObject groups(Member(info.ToString(), {"group_list"}));
+  const CJsonObject groups(JsonMember(info.ToString(), {"group_list"}));
   ASSERT_EQ(2, groups.GetArraySize());
   CJsonObject group;
   ASSERT_TRUE(groups.Get(1, group));
@@ -143,19 +135,20 @@ TEST_F(ServiceModeTest, FrsVerifyPushesNotRecognisedBelowTheTargetOrForABadPictu
   FrsMode frs(options_, gallery_);
   const std::string session = Login(frs, FrsMode::kLogin);
   // The same picture, but the target is out of reach.
-  ServiceAnswer answer = Post(
-      frs, FrsMode::kVerify, FrsVerifyBody(session, PictureBase64("face-640x480.jpg"), "1.01"));
+  ServiceAnswer answer = Post(frs, FrsMode::kVerify,
+                              FrsVerifyBody(session, PictureBase64("face-640x480.jpg"), "1.01"));
   ASSERT_EQ(200, answer.status);
   ASSERT_TRUE(answer.push);
   EXPECT_EQ(FrsMode::kUnrecognizedStream, answer.push->stream);
   CJsonObject message(answer.push->message(answer.push->verifyId));
   EXPECT_EQ((std::vector<std::string>{"verify_face_id", "highest_score"}), message.GetKeys());
-  CJsonObject highest(Member(message.ToString(), {"highest_score"}));
+  CJsonObject highest(JsonMember(message.ToString(), {"highest_score"}));
   EXPECT_EQ("Zo\xC3\xAB", Text(highest, "fullname"));
   EXPECT_DOUBLE_EQ(1.0, Number(highest, "score"));
 
   // A stranger against a target of 0.8.
-  answer = Post(frs, FrsMode::kVerify, FrsVerifyBody(session, PictureBase64("face-chelsea-640x480.jpg")));
+  answer = Post(frs, FrsMode::kVerify,
+                FrsVerifyBody(session, PictureBase64("face-chelsea-640x480.jpg")));
   ASSERT_TRUE(answer.push);
   EXPECT_EQ(FrsMode::kUnrecognizedStream, answer.push->stream);
   ASSERT_TRUE(answer.score);
@@ -169,7 +162,7 @@ TEST_F(ServiceModeTest, FrsVerifyPushesNotRecognisedBelowTheTargetOrForABadPictu
   EXPECT_FALSE(answer.score);
   ASSERT_TRUE(answer.push);
   message.Parse(answer.push->message(answer.push->verifyId));
-  highest.Parse(Member(message.ToString(), {"highest_score"}));
+  highest.Parse(JsonMember(message.ToString(), {"highest_score"}));
   EXPECT_EQ("", Text(highest, "fullname"));
   EXPECT_EQ(0, Number(highest, "score"));
 }
@@ -214,17 +207,18 @@ std::string FcsBody(const std::string& lastMember, const std::string& key = "dem
 
 TEST_F(ServiceModeTest, FcsWhoisListsEveryVisitorBestFirst) {
   FcsMode fcs(options_, gallery_);
-  const ServiceAnswer answer = Post(
-      fcs, FcsMode::kWhois, FcsBody("\"face_pic\":\"" + PictureBase64("face-camera-small.jpg") + "\""));
+  const ServiceAnswer answer =
+      Post(fcs, FcsMode::kWhois,
+           FcsBody("\"face_pic\":\"" + PictureBase64("face-camera-small.jpg") + "\""));
   ASSERT_EQ(200, answer.status);
   const CJsonObject json(answer.body);
   EXPECT_EQ((std::vector<std::string>{"status", "result", "candidates"}), json.GetKeys());
   EXPECT_EQ(1, Number(json, "status"));
-  const CJsonObject detail(Member(answer.body, {"result", "detail"}));
+  const CJsonObject detail(JsonMember(answer.body, {"result", "detail"}));
   EXPECT_EQ("success", Text(detail, "detect"));
   EXPECT_EQ("success", Text(detail, "angle"));
   EXPECT_EQ("success", Text(detail, "extract"));
-  const CJsonObject candidates(Member(answer.body, {"candidates"}));
+  const CJsonObject candidates(JsonMember(answer.body, {"candidates"}));
   ASSERT_EQ(2, candidates.GetArraySize());
   CJsonObject first, second;
   ASSERT_TRUE(candidates.Get(0, first) && candidates.Get(1, second));
@@ -237,11 +231,10 @@ TEST_F(ServiceModeTest, FcsWhoisListsEveryVisitorBestFirst) {
 TEST_F(ServiceModeTest, FcsAnswersStatusZeroForWrongAccountAndUnknownPerson) {
   FcsMode fcs(options_, gallery_);
   const std::string picture = "\"face_pic\":\"" + PictureBase64("face-small.jpg") + "\"";
-  for (const std::string& body :
-       {FcsBody(picture, "wrong"), FcsBody(picture, "demo-key", "other"),
-        FcsBody("\"person_id\":\"p1\"", "wrong")}) {
-    const ServiceAnswer answer =
-        Post(fcs, body.find("face_pic") != std::string::npos ? FcsMode::kWhois : FcsMode::kInfo, body);
+  for (const std::string& body : {FcsBody(picture, "wrong"), FcsBody(picture, "demo-key", "other"),
+                                  FcsBody("\"person_id\":\"p1\"", "wrong")}) {
+    const ServiceAnswer answer = Post(
+        fcs, body.find("face_pic") != std::string::npos ? FcsMode::kWhois : FcsMode::kInfo, body);
     EXPECT_EQ(200, answer.status);
     EXPECT_EQ(R"({"status":0,"error_code":1001})", answer.body);
   }
@@ -253,10 +246,11 @@ TEST_F(ServiceModeTest, FcsAnswersStatusZeroForWrongAccountAndUnknownPerson) {
 
 TEST_F(ServiceModeTest, FcsWhoisFailsDetectionOfABadPictureAndInfoGivesGroupsAndName) {
   FcsMode fcs(options_, gallery_);
-  ServiceAnswer answer = Post(fcs, FcsMode::kWhois, FcsBody("\"face_pic\":\"bm90IGEgcGljdHVyZQ==\""));
+  ServiceAnswer answer =
+      Post(fcs, FcsMode::kWhois, FcsBody("\"face_pic\":\"bm90IGEgcGljdHVyZQ==\""));
   const CJsonObject json(answer.body);
   EXPECT_EQ((std::vector<std::string>{"status", "result"}), json.GetKeys());
-  EXPECT_EQ("fail", Text(CJsonObject(Member(answer.body, {"result", "detail"})), "detect"));
+  EXPECT_EQ("fail", Text(CJsonObject(JsonMember(answer.body, {"result", "detail"})), "detect"));
   EXPECT_FALSE(answer.problem.empty());
 
   answer = Post(fcs, FcsMode::kInfo, FcsBody("\"person_id\":\"p1\""));
@@ -281,15 +275,15 @@ TEST_F(ServiceModeTest, FrsV2VerifyAnswersTheBestPersonAgainstTheThreshold) {
   ASSERT_EQ(200, answer.status) << answer.body;
   EXPECT_FALSE(answer.push);
   CJsonObject json(answer.body);
-  EXPECT_EQ((std::vector<std::string>{"isMatch", "score", "personId", "personName",
-                                      "personGroups"}),
-            json.GetKeys());
+  EXPECT_EQ(
+      (std::vector<std::string>{"isMatch", "score", "personId", "personName", "personGroups"}),
+      json.GetKeys());
   bool match = false;
   EXPECT_TRUE(json.Get("isMatch", match) && match);
   EXPECT_DOUBLE_EQ(1.0, Number(json, "score"));
   EXPECT_EQ("p1", Text(json, "personId"));
   EXPECT_EQ("Zo\xC3\xAB", Text(json, "personName"));
-  EXPECT_EQ(R"([{"name":"Employee"},{"name":"VIP"}])", Member(answer.body, {"personGroups"}));
+  EXPECT_EQ(R"([{"name":"Employee"},{"name":"VIP"}])", JsonMember(answer.body, {"personGroups"}));
 
   // Out of reach: the same person, not a match.
   answer = Post(v2, FrsV2Mode::kVerify,

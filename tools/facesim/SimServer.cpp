@@ -197,8 +197,7 @@ void SimServer::Push(const PushedResult& push) {
     case PushFault::WrongId: {
       const std::string other = NewUniqueId();
       printer_.Event(line + other + " instead-of=" + push.verifyId);
-      Deliver(push.stream, push.verifyId,
-              std::make_shared<const std::string>(push.message(other)));
+      Deliver(push.stream, push.verifyId, std::make_shared<const std::string>(push.message(other)));
       break;
     }
     case PushFault::Twice:

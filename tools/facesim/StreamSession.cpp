@@ -40,9 +40,8 @@ void StreamSession::Start(beast::http::request<beast::http::string_body> request
       server_.Printer().Event("ws ping " + Printable(payload));
     }
   });
-  ws_.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
-    self->OnAccept(ec);
-  });
+  ws_.async_accept(request,
+                   [self = shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
 }
 
 void StreamSession::OnAccept(beast::error_code ec) {
