@@ -3,7 +3,8 @@
 #include <set>
 #include <sstream>
 
-#include "tools/common/ListenAddress.h"
+#include "tools/common/ListenSocket.h"
+#include "tools/common/OptionList.h"
 #include "tools/common/ScriptWords.h"
 
 namespace camsim {
@@ -34,29 +35,13 @@ bool ParseCamSimOptions(const std::vector<std::string>& args, CamSimOptions* opt
   std::set<int> analogDisabled;
   std::set<int> ipDisabled;
   bool listenGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& name = args[i];
-    if (name == "--help" || name == "-h") {
-      options->help = true;
-      return true;
-    }
+  auto handle = [&](const std::string& name, const std::string& value) {
+    bool ok = true;
     if (name == "--version-mismatch") {
       options->versionMismatch = true;
-      continue;
-    }
-    if (name.rfind("--", 0) != 0) {
-      *error = "unexpected argument '" + name + "'";
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      *error = name + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++i];
-    bool ok = true;
-    if (name == "--listen") {
-      ok = simtools::ParseListenAddress(value, &options->listenIp, &options->listenPort);
-      listenGiven = ok;
+    } else if (name == "--listen") {
+      ok = listenGiven =
+          simtools::ParseListenAddress(value, &options->listenIp, &options->listenPort);
     } else if (name == "--user") {
       ok = !value.empty() && value.size() <= kMaxNameLength;
       options->user = value;
@@ -79,14 +64,14 @@ bool ParseCamSimOptions(const std::vector<std::string>& args, CamSimOptions* opt
     } else if (name == "--ip-disabled") {
       ok = ParseChannelList(value, &ipDisabled);
     } else {
-      *error = "unknown option " + name;
-      return false;
+      return simtools::OptionValue::Unknown;
     }
-    if (!ok) {
-      *error = "bad value for " + name + ": '" + value + "'";
-      return false;
-    }
+    return ok ? simtools::OptionValue::Good : simtools::OptionValue::Bad;
+  };
+  if (!simtools::WalkOptions(args, {"--version-mismatch"}, handle, &options->help, error)) {
+    return false;
   }
+  if (options->help) return true;
   if (!listenGiven) {
     *error = "--listen IP:PORT is required";
     return false;

@@ -26,16 +26,7 @@ void ScriptRunner::Stop() { loop_.Stop(); }
 
 bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {
   ScriptCommand command;
-  std::string error;
-  switch (ParseScriptLine(line, &command, &error)) {
-    case ParseResult::Empty:
-      return true;
-    case ParseResult::Error:
-      loop_.BadLine(where, error);
-      return true;
-    case ParseResult::Command:
-      break;
-  }
+  if (!loop_.ParseLine(ParseScriptLine, line, where, &command)) return true;
   if (command.kind == ScriptCommand::Kind::Quit) {
     quit_();
     return false;

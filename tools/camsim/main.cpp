@@ -1,6 +1,5 @@
 // vestrel-camsim: one simulated camera or NVR for the SDK library (see --help).
 #include <boost/asio.hpp>
-#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -10,6 +9,7 @@
 #include "tools/camsim/ScriptRunner.h"
 #include "tools/camsim/SimDevice.h"
 #include "tools/common/EventPrinter.h"
+#include "tools/common/RunSimulator.h"
 
 int main(int argc, char** argv) {
   simtools::EventPrinter printer("vestrel-camsim");
@@ -32,20 +32,9 @@ int main(int argc, char** argv) {
       printer.Error(error);
       return 1;
     }
-    boost::asio::signal_set signals(io, SIGTERM, SIGINT);
-    signals.async_wait([&io](const boost::system::error_code& ec, int) {
-      if (!ec) io.stop();
-    });
-    if (!device.Listen(&error)) {
-      printer.Error(error);
-      return 1;
-    }
-    runner.Start();
-    io.run();
-    runner.Stop();
+    return simtools::RunSimulator(io, device, runner, printer);
   } catch (const std::exception& e) {
     printer.Error(std::string("failed: ") + e.what());
     return 1;
   }
-  return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/common/EventPrinter.h"
+#include "tools/common/ScriptWords.h"
 #include "tools/common/StdinLines.h"
 
 namespace simtools {
@@ -35,6 +36,15 @@ class CommandLoop {
 
   // Reports a line that was not carried out: "where: message (line skipped)".
   void BadLine(const std::string& where, const std::string& message);
+  // Parses a line with parse(line, &command, &error), which returns a ParseResult, and
+  // reports it when it is bad. True when it holds a command.
+  template <typename Command, typename Parse>
+  bool ParseLine(Parse parse, const std::string& line, const std::string& where, Command* command) {
+    std::string error;
+    const ParseResult result = parse(line, command, &error);
+    if (result == ParseResult::Error) BadLine(where, error);
+    return result == ParseResult::Command;
+  }
 
   // Waits; false when stopped first.
   bool Sleep(double seconds);

@@ -1,6 +1,7 @@
 #include "tools/facesim/FaceSimOptions.h"
 
-#include "tools/common/ListenAddress.h"
+#include "tools/common/ListenSocket.h"
+#include "tools/common/OptionList.h"
 
 namespace facesim {
 
@@ -27,54 +28,32 @@ bool ParseFaceSimOptions(const std::vector<std::string>& args, FaceSimOptions* o
                          std::string* error) {
   bool modeGiven = false;
   bool listenGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& name = args[i];
-    if (name == "--help" || name == "-h") {
-      options->help = true;
-      return true;
-    }
-    if (name.rfind("--", 0) != 0) {
-      *error = "unexpected argument '" + name + "'";
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      *error = name + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++i];
+  auto handle = [&](const std::string& name, const std::string& value) {
     bool ok = true;
     if (name == "--mode") {
       ok = modeGiven = ParseMode(value, &options->mode);
     } else if (name == "--listen") {
       ok = listenGiven =
           simtools::ParseListenAddress(value, &options->listenIp, &options->listenPort);
-    } else if (name == "--user") {
+    } else if (name == "--user" || name == "--account" || name == "--access-key") {
+      std::string& field = name == "--user"      ? options->user
+                           : name == "--account" ? options->account
+                                                 : options->accessKey;
       ok = !value.empty() && value.size() <= kMaxCredentialLength;
-      options->user = value;
+      field = value;
     } else if (name == "--password") {
       ok = value.size() <= kMaxCredentialLength;
       options->password = value;
-    } else if (name == "--account") {
-      ok = !value.empty() && value.size() <= kMaxCredentialLength;
-      options->account = value;
-    } else if (name == "--access-key") {
-      ok = !value.empty() && value.size() <= kMaxCredentialLength;
-      options->accessKey = value;
-    } else if (name == "--people") {
+    } else if (name == "--people" || name == "--script") {
       ok = !value.empty();
-      options->peoplePath = value;
-    } else if (name == "--script") {
-      ok = !value.empty();
-      options->scriptPath = value;
+      (name == "--people" ? options->peoplePath : options->scriptPath) = value;
     } else {
-      *error = "unknown option " + name;
-      return false;
+      return simtools::OptionValue::Unknown;
     }
-    if (!ok) {
-      *error = "bad value for " + name + ": '" + value + "'";
-      return false;
-    }
-  }
+    return ok ? simtools::OptionValue::Good : simtools::OptionValue::Bad;
+  };
+  if (!simtools::WalkOptions(args, {}, handle, &options->help, error)) return false;
+  if (options->help) return true;
   if (!modeGiven) {
     *error = "--mode frs|fcs|frsv2 is required";
     return false;

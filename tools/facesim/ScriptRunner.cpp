@@ -9,16 +9,7 @@ void ScriptRunner::Start() {
 
 bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {
   ScriptCommand command;
-  std::string error;
-  switch (ParseScriptLine(line, &command, &error)) {
-    case ParseResult::Empty:
-      return true;
-    case ParseResult::Error:
-      loop_.BadLine(where, error);
-      return true;
-    case ParseResult::Command:
-      break;
-  }
+  if (!loop_.ParseLine(ParseScriptLine, line, where, &command)) return true;
   switch (command.kind) {
     case ScriptCommand::Kind::Next:
       if (!server_.IsEndpoint(command.endpoint)) {

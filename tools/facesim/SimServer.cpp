@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "tools/common/ListenAddress.h"
+#include "tools/common/ListenSocket.h"
 #include "tools/facesim/HttpSession.h"
 #include "tools/facesim/StreamSession.h"
 
@@ -45,30 +45,19 @@ SimServer::SimServer(asio::io_context& io, const FaceSimOptions& options, Servic
 
 bool SimServer::Listen(std::string* error) {
   port_ = options_.listenPort;
-  if (!simtools::OpenAcceptor(acceptor_, options_.listenIp, port_, error)) return false;
-  port_ = acceptor_.local_endpoint().port();
-  printer_.Event("listening " + options_.listenIp + ":" + std::to_string(port_));
+  if (!simtools::StartListening(acceptor_, options_.listenIp, &port_, printer_, error)) {
+    return false;
+  }
   Accept();
   return true;
 }
 
 void SimServer::Accept() {
-  acceptor_.async_accept([this](const boost::system::error_code& ec, asio::ip::tcp::socket socket) {
-    if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
-    if (!ec) {
-      auto session = std::make_shared<HttpSession>(std::move(socket), *this);
-      Forget(httpSessions_);
-      httpSessions_.push_back(session);
-      session->Start();
-      Accept();
-      return;
-    }
-    // Out of descriptors and the like: try again shortly instead of spinning.
-    printer_.Error("accept failed: " + ec.message());
-    auto timer = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(200));
-    timer->async_wait([this, timer](const boost::system::error_code& waitError) {
-      if (!waitError && acceptor_.is_open()) Accept();
-    });
+  simtools::AcceptConnections(acceptor_, printer_, [this](asio::ip::tcp::socket socket) {
+    auto session = std::make_shared<HttpSession>(std::move(socket), *this);
+    Forget(httpSessions_);
+    httpSessions_.push_back(session);
+    session->Start();
   });
 }
 
@@ -159,7 +148,7 @@ std::optional<AnswerFault> SimServer::TakeFault(const std::string& path) {
   return fault;
 }
 
-void SimServer::StreamOpened(const std::shared_ptr<StreamSession>& session) {
+void SimServer::StreamStarted(const std::shared_ptr<StreamSession>& session) {
   Forget(streamSessions_);
   streamSessions_.push_back(session);
 }

@@ -56,7 +56,7 @@ class SimServer {
   ServiceAnswer Handle(const ServiceRequest& request) { return mode_.Handle(request); }
   // Pushes the result after the push delay.
   void SchedulePush(PushedResult push);
-  void StreamOpened(const std::shared_ptr<StreamSession>& session);
+  void StreamStarted(const std::shared_ptr<StreamSession>& session);
 
  private:
   void Accept();

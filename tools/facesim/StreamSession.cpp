@@ -40,6 +40,8 @@ void StreamSession::Start(beast::http::request<beast::http::string_body> request
       server_.Printer().Event("ws ping " + Printable(payload));
     }
   });
+  // Known to the server from the handshake on, so that an outage drops it too.
+  server_.StreamStarted(shared_from_this());
   ws_.async_accept(request,
                    [self = shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
 }
@@ -51,7 +53,6 @@ void StreamSession::OnAccept(beast::error_code ec) {
   }
   open_ = true;
   server_.Printer().Event("ws open " + path_);
-  server_.StreamOpened(shared_from_this());
   Read();
 }
 

@@ -1,7 +1,7 @@
 // One WebSocket connection on a result stream of the simulated service: accepts the upgrade,
 // reports the client's pings (the stream answers them itself) and messages, and sends the
 // pushed results in order. Runs on the io thread only; owned by its pending operations
-// (shared_from_this), the server keeps a weak reference while it is open.
+// (shared_from_this); the server keeps a weak reference from the handshake on.
 #pragma once
 
 #include <boost/asio.hpp>

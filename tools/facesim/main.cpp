@@ -1,12 +1,12 @@
 // vestrel-facesim: one simulated face recognition service (see --help).
 #include <boost/asio.hpp>
-#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "tools/common/EventPrinter.h"
+#include "tools/common/RunSimulator.h"
 #include "tools/facesim/FaceSimOptions.h"
 #include "tools/facesim/Gallery.h"
 #include "tools/facesim/ScriptRunner.h"
@@ -43,20 +43,9 @@ int main(int argc, char** argv) {
       printer.Error(error);
       return 2;
     }
-    boost::asio::signal_set signals(io, SIGTERM, SIGINT);
-    signals.async_wait([&io](const boost::system::error_code& ec, int) {
-      if (!ec) io.stop();
-    });
-    if (!server.Listen(&error)) {
-      printer.Error(error);
-      return 1;
-    }
-    runner.Start();
-    io.run();
-    runner.Stop();
+    return simtools::RunSimulator(io, server, runner, printer);
   } catch (const std::exception& e) {
     printer.Error(std::string("failed: ") + e.what());
     return 1;
   }
-  return 0;
 }
