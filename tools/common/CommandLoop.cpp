@@ -66,6 +66,8 @@ void CommandLoop::Run() {
     }
   } catch (const std::exception& e) {
     printer_.Error(std::string("command runner failed: ") + e.what());
+  } catch (...) {
+    printer_.Error("command runner failed");
   }
 }
 
