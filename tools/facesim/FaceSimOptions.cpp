@@ -110,7 +110,8 @@ Commands (one a line; '#' at the start of a word begins a comment):
          huge              the usual answer padded to 5 MiB with a "padding" member
          slow=SECONDS      the usual answer, that much later
          close             close the connection without an answer
-         truncated         half the usual answer under its full Content-Length, then close
+         truncated         half the usual answer under a Content-Length larger than
+                           the whole of it, then close
          body=TEXT         status 200 with TEXT (the rest of the line) as the body
                            The request is still carried out (a session opened, a result
                            pushed); only its answer is faulty. On a WebSocket path slow
@@ -127,10 +128,10 @@ Commands (one a line; '#' at the start of a word begins a comment):
 
 Output lines: listening IP:PORT; request PATH status=N [person=ID] [score=S] [fault=F]
 (status=0 when the connection was closed without an answer); request PATH held=SECONDS
-(a slow answer is being held back); ws open PATH; ws ping
-PAYLOAD; ws message PATH bytes=N; ws closed PATH; push PATH verify_face_id=ID;
-push PATH garbage verify_face_id=ID; push PATH verify_face_id=OTHER instead-of=ID;
-push none verify_face_id=ID; armed next ENDPOINT BEHAVIOUR; armed push FAULT;
+(a slow answer is being held back); ws open PATH; ws ping PAYLOAD; ws message PATH
+bytes=N; ws closed PATH; push PATH verify_face_id=ID; push PATH garbage
+verify_face_id=ID; push PATH verify_face_id=OTHER instead-of=ID; push none
+verify_face_id=ID; armed next ENDPOINT BEHAVIOUR; armed push FAULT;
 set push-delay SECONDS; down; up. Errors go to standard error.
 
 The end of standard input does not stop the simulator: it runs until quit, SIGTERM or
