@@ -5,6 +5,7 @@
 #include "pipeline/JpegCodec.h"
 
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <cstring>
 #include <new>
@@ -88,7 +89,14 @@ struct DecodeOutput {
   char message[JMSG_LENGTH_MAX] = {};
 };
 
-bool RunDecoder(std::FILE* file, DecodeOutput* out) {
+// Where the decoder reads from: an open file, or else bytes in memory.
+struct DecodeSource {
+  std::FILE* file = nullptr;
+  const uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
   jpeg_decompress_struct codec;
   std::memset(&codec, 0, sizeof codec);  // so that destroying it is safe at any point
   JpegErrorManager errors;
@@ -100,7 +108,12 @@ bool RunDecoder(std::FILE* file, DecodeOutput* out) {
     return false;
   }
   jpeg_create_decompress(&codec);
-  jpeg_stdio_src(&codec, file);
+  if (source.file != nullptr) {
+    jpeg_stdio_src(&codec, source.file);
+  } else {
+    // Empty input ends in error_exit ("Empty input file").
+    jpeg_mem_src(&codec, source.data, static_cast<unsigned long>(source.size));
+  }
   if (jpeg_read_header(&codec, TRUE) != JPEG_HEADER_OK) JumpBack(&errors, "incomplete JPEG header");
   if (codec.num_components == 4 || codec.jpeg_color_space == JCS_CMYK ||
       codec.jpeg_color_space == JCS_YCCK) {
@@ -173,6 +186,17 @@ std::string OpenError(const char* what, const std::string& path, int code) {
   return std::string(what) + " '" + path + "': " + std::strerror(code);
 }
 
+std::unique_ptr<uint8_t[]> TakeDecoded(bool decoded, DecodeOutput* out, int32_t* width,
+                                       int32_t* height, std::string* error) {
+  if (!decoded) {
+    SetError(error, out->message);
+    return nullptr;
+  }
+  if (width != nullptr) *width = out->width;
+  if (height != nullptr) *height = out->height;
+  return std::move(out->block);
+}
+
 }  // namespace
 
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
@@ -186,16 +210,26 @@ std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* widt
     SetError(error, OpenError("cannot open", path, errno));
     return nullptr;
   }
+  DecodeSource source;
+  source.file = file;
   DecodeOutput out;
-  const bool decoded = RunDecoder(file, &out);
+  const bool decoded = RunDecoder(source, &out);
   std::fclose(file);
-  if (!decoded) {
-    SetError(error, out.message);
+  return TakeDecoded(decoded, &out, width, height, error);
+}
+
+std::unique_ptr<uint8_t[]> DecodeJpegMemory(const uint8_t* data, std::size_t size, int32_t* width,
+                                            int32_t* height, std::string* error) {
+  if (size > ULONG_MAX) {
+    SetError(error, "JPEG data too large");
     return nullptr;
   }
-  if (width != nullptr) *width = out.width;
-  if (height != nullptr) *height = out.height;
-  return std::move(out.block);
+  DecodeSource source;
+  source.data = data;
+  source.size = size;
+  DecodeOutput out;
+  const bool decoded = RunDecoder(source, &out);
+  return TakeDecoded(decoded, &out, width, height, error);
 }
 
 bool EncodeJpegFile(const std::string& path, const uint8_t* block, int32_t height, int32_t width,

@@ -3,6 +3,7 @@
 // in *error; nothing ends the process. Stateless; any thread (each call has its own codec).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,10 @@
 // a corrupt entropy-coded segment).
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
                                           std::string* error = nullptr);
+
+// The same for JPEG data held in memory (size bytes at data).
+std::unique_ptr<uint8_t[]> DecodeJpegMemory(const uint8_t* data, std::size_t size, int32_t* width,
+                                            int32_t* height, std::string* error = nullptr);
 
 // Writes the block as a baseline JPEG of quality 80, creating or truncating the file. After a
 // failure the file may be missing or partly written.

@@ -90,6 +90,34 @@ TEST_F(JpegCodecTest, RejectsAHeaderOfMoreThanFiftyMegapixels) {
   EXPECT_THAT(error, HasSubstr("50000000"));
 }
 
+TEST_F(JpegCodecTest, DecodesFromMemoryWhatItDecodesFromTheFile) {
+  for (const char* name : {"face-640x480.jpg", "face-gray.jpg", "face-progressive.jpg"}) {
+    const std::vector<char> bytes = ReadBytes(DataFile(name));
+    int32_t fileWidth = 0, fileHeight = 0, width = 0, height = 0;
+    const auto fromFile = DecodeJpegFile(DataFile(name), &fileWidth, &fileHeight);
+    const auto fromMemory = DecodeJpegMemory(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                             bytes.size(), &width, &height);
+    ASSERT_TRUE(fromFile && fromMemory) << name;
+    EXPECT_EQ(width, fileWidth);
+    EXPECT_EQ(height, fileHeight);
+    EXPECT_TRUE(std::equal(fromFile.get(), fromFile.get() + std::size_t(width) * height * 3,
+                           fromMemory.get()))
+        << name;
+  }
+  // Damage is refused the same way: nothing, a cut file, text, four components.
+  std::string error;
+  EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, nullptr, nullptr, &error));
+  EXPECT_THAT(error, HasSubstr("Empty input"));
+  for (const char* name : {"truncated.jpg", "not-a-jpeg.jpg", "face-cmyk.jpg"}) {
+    const std::vector<char> bytes = ReadBytes(DataFile(name));
+    error.clear();
+    EXPECT_FALSE(DecodeJpegMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                  nullptr, nullptr, &error))
+        << name;
+    EXPECT_FALSE(error.empty()) << name;
+  }
+}
+
 TEST_F(JpegCodecTest, EncodesBaselineQuality80ThatDecodesBack) {
   std::vector<uint8_t> block(16 * 8 * 3);
   for (std::size_t i = 0; i < block.size(); i += 3) {

@@ -615,6 +615,20 @@ bool CJsonObject::Get(const std::string& key, double& out) const {
   return true;
 }
 
+std::vector<std::string> CJsonObject::GetKeys() const {
+  std::vector<std::string> keys;
+  if (root_ == nullptr || root_->type != kJsonObject) return keys;
+  for (const JsonNode* node = root_->child; node != nullptr; node = node->next) {
+    keys.emplace_back(node->key != nullptr ? node->key : "");
+  }
+  return keys;
+}
+
+int CJsonObject::GetType(const std::string& key) const {
+  const JsonNode* node = FindMember(key);
+  return node != nullptr ? node->type : -1;
+}
+
 bool CJsonObject::Get(int index, CJsonObject& out) const {
   const JsonNode* node = FindElement(index);
   if (node == nullptr) return false;

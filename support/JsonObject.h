@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace neb {
 
@@ -63,6 +64,12 @@ class CJsonObject {
   bool Get(const std::string& key, int& out) const;          // low 32 bits, or truncated double
   bool Get(const std::string& key, bool& out) const;
   bool Get(const std::string& key, double& out) const;
+
+  // Names of the root object's members in document order, spelt as written (for a reader
+  // that must match names with their case); empty for any other root.
+  std::vector<std::string> GetKeys() const;
+  // Node type (kJson*) of the member that Get would find for key; -1 when there is none.
+  int GetType(const std::string& key) const;
 
   // Elements of a root array, 0-based.
   bool Get(int index, CJsonObject& out) const;

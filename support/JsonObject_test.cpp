@@ -78,6 +78,24 @@ TEST(JsonLookup, WrongTypeOrMissingLeavesOutputUnchanged) {
   EXPECT_FALSE(array.Get("0", s));  // key lookup needs an object
 }
 
+TEST(JsonLookup, KeysAsWrittenAndMemberTypes) {
+  CJsonObject json(R"({"Session_Id":"a","n":1,"d":1.0,"e":1e2,"b":false,"z":null,"o":{},"a":[]})");
+  EXPECT_EQ((std::vector<std::string>{"Session_Id", "n", "d", "e", "b", "z", "o", "a"}),
+            json.GetKeys());
+  EXPECT_EQ(neb::kJsonString, json.GetType("session_id"));
+  EXPECT_EQ(neb::kJsonInt, json.GetType("n"));
+  EXPECT_EQ(neb::kJsonDouble, json.GetType("d"));
+  EXPECT_EQ(neb::kJsonDouble, json.GetType("e"));
+  EXPECT_EQ(neb::kJsonFalse, json.GetType("b"));
+  EXPECT_EQ(neb::kJsonNull, json.GetType("z"));
+  EXPECT_EQ(neb::kJsonObject, json.GetType("o"));
+  EXPECT_EQ(neb::kJsonArray, json.GetType("a"));
+  EXPECT_EQ(-1, json.GetType("missing"));
+  EXPECT_TRUE(CJsonObject("[1,2]").GetKeys().empty());
+  EXPECT_TRUE(CJsonObject("not json").GetKeys().empty());
+  EXPECT_EQ(-1, CJsonObject("[1]").GetType("0"));
+}
+
 TEST(JsonLookup, SubDocumentCopies) {
   CJsonObject json(R"({"data":{"Name":"Ann","score":0.1234567,"tags":["a","b"]},"n":5})");
   CJsonObject data;

@@ -1,74 +1,21 @@
-// Test helper: one vestrel-camsim child process on a loopback address, commands on its
-// standard input, its output and error lines read back from files. Used by one test thread.
+// Test helper: one vestrel-camsim child process (see SimulatorProcess). Used by one test
+// thread.
 #pragma once
 
-#include <chrono>
-#include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/Subprocess.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/SimulatorProcess.h"
 
 namespace sdktest {
 
-class CamSimProcess {
- public:
-  static constexpr std::chrono::seconds kWait{10};
+using simtest::TestData;
 
+class CamSimProcess : public simtest::SimulatorProcess {
+ public:
   // Starts camsim listening on ip, port picked by camsim, with the extra arguments, and
   // waits for its "listening" line. With listen false the arguments are passed as they are.
   CamSimProcess(const std::string& ip, const std::vector<std::string>& args, bool listen = true);
-  // Stops the process (see Stop); a failure of the test when a listening simulator did not
-  // end with status 0.
-  ~CamSimProcess();
-  CamSimProcess(const CamSimProcess&) = delete;
-  CamSimProcess& operator=(const CamSimProcess&) = delete;
-
-  bool Started() const { return port_ != 0; }
-  const std::string& Ip() const { return ip_; }
-  uint16_t Port() const { return port_; }
-  int Pid() const { return process_.Pid(); }
-
-  // False when the simulator no longer reads its input.
-  bool Command(const std::string& line);
-  void CloseInput();
-  // Waits for an output line equal to line, after the last line matched before; true when
-  // it came within the bound.
-  bool WaitForLine(const std::string& line, std::chrono::milliseconds timeout = kWait);
-  // Waits for an error line containing text.
-  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout = kWait);
-  int Count(const std::string& line);
-  std::string Output();
-  std::string Errors();
-
-  // Sends SIGTERM; returns the exit code, or -1 when it did not end within the bound.
-  int Terminate();
-  // Waits for the process to end by itself; the exit code, or -1 on time-out.
-  int WaitForExit(std::chrono::milliseconds timeout = kWait);
-  // Ends the process: quit, then SIGTERM, then SIGKILL, each with a bounded wait.
-  int Stop();
-
- private:
-  // The complete lines written so far to one of the output files.
-  std::vector<std::string> Lines(const std::string& path) const;
-  // Polls the condition every 10 ms until it holds or the time is up.
-  static bool PollFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
-
-  const std::string ip_;
-  const bool listen_;
-  TempDir dir_;
-  const std::string outPath_;
-  const std::string errPath_;
-  platform::Subprocess process_;
-  uint16_t port_ = 0;
-  bool inputClosed_ = false;
-  int exitCode_ = -1;
-  size_t matched_ = 0;  // output lines already passed by WaitForLine
 };
-
-// The path of a test data file.
-std::string TestData(const std::string& name);
 
 }  // namespace sdktest

@@ -1,8 +1,11 @@
 #include "tools/camsim/CamSimOptions.h"
 
-#include <boost/asio/ip/address_v4.hpp>
 #include <set>
 #include <sstream>
+
+#include "tools/common/ListenSocket.h"
+#include "tools/common/OptionList.h"
+#include "tools/common/ScriptWords.h"
 
 namespace camsim {
 
@@ -11,29 +14,7 @@ namespace {
 constexpr int kMaxChannels = 64;
 constexpr size_t kMaxNameLength = 64;
 
-bool ParseInt(const std::string& text, int low, int high, int* out) {
-  if (text.empty() || text.size() > 9) return false;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return false;
-  *out = value;
-  return true;
-}
-
-bool ParseListen(const std::string& text, CamSimOptions* options) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return false;
-  boost::system::error_code ec;
-  boost::asio::ip::make_address_v4(text.substr(0, colon), ec);
-  int port = 0;
-  if (ec || !ParseInt(text.substr(colon + 1), 0, 65535, &port)) return false;
-  options->listenIp = text.substr(0, colon);
-  options->listenPort = static_cast<uint16_t>(port);
-  return true;
-}
+using simtools::ParseBoundedInt;
 
 // "2,4": 1-based channel numbers.
 bool ParseChannelList(const std::string& text, std::set<int>* out) {
@@ -41,7 +22,7 @@ bool ParseChannelList(const std::string& text, std::set<int>* out) {
   std::string item;
   while (std::getline(stream, item, ',')) {
     int number = 0;
-    if (!ParseInt(item, 1, kMaxChannels, &number)) return false;
+    if (!ParseBoundedInt(item, 1, kMaxChannels, &number)) return false;
     out->insert(number);
   }
   return !out->empty();
@@ -54,29 +35,13 @@ bool ParseCamSimOptions(const std::vector<std::string>& args, CamSimOptions* opt
   std::set<int> analogDisabled;
   std::set<int> ipDisabled;
   bool listenGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& name = args[i];
-    if (name == "--help" || name == "-h") {
-      options->help = true;
-      return true;
-    }
+  auto handle = [&](const std::string& name, const std::string& value) {
+    bool ok = true;
     if (name == "--version-mismatch") {
       options->versionMismatch = true;
-      continue;
-    }
-    if (name.rfind("--", 0) != 0) {
-      *error = "unexpected argument '" + name + "'";
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      *error = name + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++i];
-    bool ok = true;
-    if (name == "--listen") {
-      ok = ParseListen(value, options);
-      listenGiven = ok;
+    } else if (name == "--listen") {
+      ok = listenGiven =
+          simtools::ParseListenAddress(value, &options->listenIp, &options->listenPort);
     } else if (name == "--user") {
       ok = !value.empty() && value.size() <= kMaxNameLength;
       options->user = value;
@@ -84,13 +49,13 @@ bool ParseCamSimOptions(const std::vector<std::string>& args, CamSimOptions* opt
       ok = value.size() <= kMaxNameLength;
       options->password = value;
     } else if (name == "--analog") {
-      ok = ParseInt(value, 0, kMaxChannels, &options->analogChannels);
+      ok = ParseBoundedInt(value, 0, kMaxChannels, &options->analogChannels);
     } else if (name == "--ip-channels") {
-      ok = ParseInt(value, 0, kMaxChannels, &options->ipChannels);
+      ok = ParseBoundedInt(value, 0, kMaxChannels, &options->ipChannels);
     } else if (name == "--max-links") {
-      ok = ParseInt(value, 0, 100000, &options->maxLinks);
+      ok = ParseBoundedInt(value, 0, 100000, &options->maxLinks);
     } else if (name == "--login-timeout") {
-      ok = ParseInt(value, 1, 3600, &options->loginTimeoutSeconds);
+      ok = ParseBoundedInt(value, 1, 3600, &options->loginTimeoutSeconds);
     } else if (name == "--script") {
       ok = !value.empty();
       options->scriptPath = value;
@@ -99,14 +64,14 @@ bool ParseCamSimOptions(const std::vector<std::string>& args, CamSimOptions* opt
     } else if (name == "--ip-disabled") {
       ok = ParseChannelList(value, &ipDisabled);
     } else {
-      *error = "unknown option " + name;
-      return false;
+      return simtools::OptionValue::Unknown;
     }
-    if (!ok) {
-      *error = "bad value for " + name + ": '" + value + "'";
-      return false;
-    }
+    return ok ? simtools::OptionValue::Good : simtools::OptionValue::Bad;
+  };
+  if (!simtools::WalkOptions(args, {"--version-mismatch"}, handle, &options->help, error)) {
+    return false;
   }
+  if (options->help) return true;
   if (!listenGiven) {
     *error = "--listen IP:PORT is required";
     return false;

@@ -4,28 +4,19 @@
 #include <cmath>
 #include <cstdlib>
 #include <set>
-#include <sstream>
 #include <vector>
+
+#include "tools/common/ScriptWords.h"
 
 namespace camsim {
 
+using simtools::ParseSeconds;
+using simtools::Words;
+
 namespace {
 
-constexpr double kMaxSeconds = 1e6;
 constexpr size_t kMaxIpTextLength = 15;
 constexpr size_t kMaxPasswordLength = 64;
-
-// Splits on blanks; a word that starts with '#' ends the line.
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream stream(line);
-  std::string word;
-  while (stream >> word) {
-    if (word[0] == '#') break;
-    words.push_back(word);
-  }
-  return words;
-}
 
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
@@ -33,16 +24,6 @@ bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* out) {
   errno = 0;
   const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
   if (errno != 0 || *end != '\0' || value > max) return false;
-  *out = value;
-  return true;
-}
-
-bool ParseSeconds(const std::string& text, double* out) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0 || value > kMaxSeconds) {
-    return false;
-  }
   *out = value;
   return true;
 }

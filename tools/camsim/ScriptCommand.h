@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/common/ScriptWords.h"
+
 namespace camsim {
 
 struct FaceCommand {
@@ -28,7 +30,7 @@ struct ScriptCommand {
   std::string password;
 };
 
-enum class ParseResult { Empty, Command, Error };
+using simtools::ParseResult;
 
 // Empty for blank and comment lines; Error with *error set for a bad line.
 ParseResult ParseScriptLine(const std::string& line, ScriptCommand* command, std::string* error);

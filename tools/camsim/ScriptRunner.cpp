@@ -1,6 +1,5 @@
 #include "tools/camsim/ScriptRunner.h"
 
-#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -10,77 +9,24 @@
 namespace camsim {
 
 ScriptRunner::ScriptRunner(SimDevice& device, std::function<void()> quit)
-    : device_(device), printer_(device.Printer()), quit_(std::move(quit)) {}
+    : device_(device), printer_(device.Printer()), quit_(std::move(quit)), loop_(printer_) {}
 
 ScriptRunner::~ScriptRunner() { Stop(); }
 
 bool ScriptRunner::LoadScript(const std::string& path, std::string* error) {
-  std::ifstream file(path);
-  if (!file) {
-    *error = "cannot read script " + path;
-    return false;
-  }
-  scriptName_ = path;
-  std::string line;
-  while (std::getline(file, line)) scriptLines_.push_back(line);
-  return true;
+  return loop_.LoadScript(path, error);
 }
 
 void ScriptRunner::Start() {
-  // Deliberately never deleted: its reader thread may still be blocked on the terminal at exit.
-  static StdinLines* lines = new StdinLines();
-  stdin_ = lines;
-  thread_ = std::thread([this] { Run(); });
+  loop_.Start(
+      [this](const std::string& line, const std::string& where) { return RunLine(line, where); });
 }
 
-void ScriptRunner::Stop() {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    stopping_ = true;
-    wake_.notify_all();
-  }
-  if (stdin_) stdin_->Interrupt();
-  if (thread_.joinable()) thread_.join();
-}
-
-bool ScriptRunner::StopRequested() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return stopping_;
-}
-
-bool ScriptRunner::Sleep(double seconds) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return !wake_.wait_for(lock, std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000)),
-                         [this] { return stopping_; });
-}
-
-void ScriptRunner::Run() {
-  try {
-    for (size_t i = 0; i < scriptLines_.size(); ++i) {
-      if (StopRequested()) return;
-      if (!RunLine(scriptLines_[i], scriptName_ + ":" + std::to_string(i + 1))) return;
-    }
-    std::string line;
-    for (size_t number = 1; !StopRequested() && stdin_->Next(&line); ++number) {
-      if (!RunLine(line, "stdin:" + std::to_string(number))) return;
-    }
-  } catch (const std::exception& e) {
-    printer_.Error(std::string("command runner failed: ") + e.what());
-  }
-}
+void ScriptRunner::Stop() { loop_.Stop(); }
 
 bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {
   ScriptCommand command;
-  std::string error;
-  switch (ParseScriptLine(line, &command, &error)) {
-    case ParseResult::Empty:
-      return true;
-    case ParseResult::Error:
-      printer_.Error(where + ": " + error + " (line skipped)");
-      return true;
-    case ParseResult::Command:
-      break;
-  }
+  if (!loop_.ParseLine(ParseScriptLine, line, where, &command)) return true;
   if (command.kind == ScriptCommand::Kind::Quit) {
     quit_();
     return false;
@@ -92,11 +38,11 @@ bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {
 void ScriptRunner::Execute(const ScriptCommand& command, const std::string& where) {
   switch (command.kind) {
     case ScriptCommand::Kind::Wait:
-      Sleep(command.seconds);
+      loop_.Sleep(command.seconds);
       break;
     case ScriptCommand::Kind::AwaitChannel:
-      if (!device_.WaitForChannel(command.seconds, [this] { return StopRequested(); }) &&
-          !StopRequested()) {
+      if (!device_.WaitForChannel(command.seconds, [this] { return loop_.StopRequested(); }) &&
+          !loop_.StopRequested()) {
         printer_.Error(where + ": await-channel: no alarm channel opened in time");
       }
       break;
@@ -109,7 +55,7 @@ void ScriptRunner::Execute(const ScriptCommand& command, const std::string& wher
       break;
     case ScriptCommand::Kind::Offline:
       device_.GoOffline();
-      Sleep(command.seconds);
+      loop_.Sleep(command.seconds);
       device_.GoOnline();
       break;
     case ScriptCommand::Kind::Password:

@@ -1,18 +1,14 @@
-// Runs the simulator's commands: the script file's lines first, then standard input's,
-// on a thread of its own. Start and Stop are called by the main thread; the quit function
-// runs on the runner's thread. mutex_ guards stopping_.
+// Runs the simulator's commands (the script file's lines, then standard input's) on the
+// command loop's thread. Start and Stop are called by the main thread; the quit function
+// runs on the loop's thread.
 #pragma once
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "tools/camsim/ScriptCommand.h"
 #include "tools/camsim/SimDevice.h"
-#include "tools/camsim/StdinLines.h"
+#include "tools/common/CommandLoop.h"
 
 namespace camsim {
 
@@ -30,26 +26,15 @@ class ScriptRunner {
   void Stop();
 
  private:
-  void Run();
   // False when the line was quit.
   bool RunLine(const std::string& line, const std::string& where);
   void Execute(const ScriptCommand& command, const std::string& where);
   void SendFace(const FaceCommand& face, const std::string& where);
-  // Waits; false when stopped first.
-  bool Sleep(double seconds);
-  bool StopRequested();
 
   SimDevice& device_;
-  EventPrinter& printer_;
+  simtools::EventPrinter& printer_;
   const std::function<void()> quit_;
-  std::string scriptName_;
-  std::vector<std::string> scriptLines_;
-  StdinLines* stdin_ = nullptr;  // created by Start; lives as long as the process
-  std::thread thread_;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
+  simtools::CommandLoop loop_;
 };
 
 }  // namespace camsim

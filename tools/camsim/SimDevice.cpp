@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "tools/camsim/CamSession.h"
+#include "tools/common/ListenSocket.h"
 
 namespace camsim {
 
@@ -13,46 +14,18 @@ SimDevice::SimDevice(asio::io_context& io, const CamSimOptions& options, EventPr
 
 bool SimDevice::Listen(std::string* error) {
   port_ = options_.listenPort;
-  if (!OpenAcceptor(error)) return false;
-  port_ = acceptor_.local_endpoint().port();
-  printer_.Event("listening " + options_.listenIp + ":" + std::to_string(port_));
+  if (!simtools::StartListening(acceptor_, options_.listenIp, &port_, printer_, error)) {
+    return false;
+  }
   Accept();
   return true;
 }
 
-bool SimDevice::OpenAcceptor(std::string* error) {
-  boost::system::error_code ec;
-  const asio::ip::tcp::endpoint endpoint(asio::ip::make_address_v4(options_.listenIp), port_);
-  acceptor_.open(endpoint.protocol(), ec);
-  if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
-  if (!ec) acceptor_.bind(endpoint, ec);
-  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
-  if (ec) {
-    boost::system::error_code ignored;
-    acceptor_.close(ignored);
-    *error =
-        "cannot listen on " + options_.listenIp + ":" + std::to_string(port_) + ": " + ec.message();
-    return false;
-  }
-  return true;
-}
-
 void SimDevice::Accept() {
-  acceptor_.async_accept([this](const boost::system::error_code& ec, asio::ip::tcp::socket socket) {
-    if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
-    if (!ec) {
-      auto session = std::make_shared<CamSession>(io_, std::move(socket), *this);
-      sessions_.insert(session);
-      session->Start();
-      Accept();
-      return;
-    }
-    // Out of descriptors and the like: try again shortly instead of spinning.
-    printer_.Error("accept failed: " + ec.message());
-    auto timer = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(200));
-    timer->async_wait([this, timer](const boost::system::error_code& waitError) {
-      if (!waitError && acceptor_.is_open()) Accept();
-    });
+  simtools::AcceptConnections(acceptor_, printer_, [this](asio::ip::tcp::socket socket) {
+    auto session = std::make_shared<CamSession>(io_, std::move(socket), *this);
+    sessions_.insert(session);
+    session->Start();
   });
 }
 
@@ -84,7 +57,7 @@ void SimDevice::GoOnline() {
   asio::post(io_, [this]() {
     if (!offline_) return;
     std::string error;
-    if (!OpenAcceptor(&error)) {
+    if (!simtools::OpenAcceptor(acceptor_, options_.listenIp, port_, &error)) {
       printer_.Error(error + "; staying offline");
       return;
     }

@@ -16,9 +16,11 @@
 
 #include "sdk/WireMessages.h"
 #include "tools/camsim/CamSimOptions.h"
-#include "tools/camsim/EventPrinter.h"
+#include "tools/common/EventPrinter.h"
 
 namespace camsim {
+
+using simtools::EventPrinter;
 
 class CamSession;
 
@@ -54,7 +56,6 @@ class SimDevice {
   void Forget(const std::shared_ptr<CamSession>& session);
 
  private:
-  bool OpenAcceptor(std::string* error);
   void Accept();
 
   boost::asio::io_context& io_;

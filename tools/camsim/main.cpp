@@ -1,18 +1,18 @@
 // vestrel-camsim: one simulated camera or NVR for the SDK library (see --help).
 #include <boost/asio.hpp>
-#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "tools/camsim/CamSimOptions.h"
-#include "tools/camsim/EventPrinter.h"
 #include "tools/camsim/ScriptRunner.h"
 #include "tools/camsim/SimDevice.h"
+#include "tools/common/EventPrinter.h"
+#include "tools/common/RunSimulator.h"
 
 int main(int argc, char** argv) {
-  camsim::EventPrinter printer;
+  simtools::EventPrinter printer("vestrel-camsim");
   camsim::CamSimOptions options;
   std::string error;
   if (!camsim::ParseCamSimOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
@@ -32,20 +32,9 @@ int main(int argc, char** argv) {
       printer.Error(error);
       return 1;
     }
-    boost::asio::signal_set signals(io, SIGTERM, SIGINT);
-    signals.async_wait([&io](const boost::system::error_code& ec, int) {
-      if (!ec) io.stop();
-    });
-    if (!device.Listen(&error)) {
-      printer.Error(error);
-      return 1;
-    }
-    runner.Start();
-    io.run();
-    runner.Stop();
+    return simtools::RunSimulator(io, device, runner, printer);
   } catch (const std::exception& e) {
     printer.Error(std::string("failed: ") + e.what());
     return 1;
   }
-  return 0;
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace camsim {
+namespace simtools {
 
 class StdinLines {
  public:
@@ -23,4 +23,4 @@ class StdinLines {
   std::shared_ptr<State> state_;
 };
 
-}  // namespace camsim
+}  // namespace simtools

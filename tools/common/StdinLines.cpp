@@ -1,4 +1,4 @@
-#include "tools/camsim/StdinLines.h"
+#include "tools/common/StdinLines.h"
 
 #include <condition_variable>
 #include <deque>
@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-namespace camsim {
+namespace simtools {
 
 struct StdinLines::State {
   std::mutex mutex;
@@ -54,4 +54,4 @@ void StdinLines::Interrupt() {
   state_->changed.notify_all();
 }
 
-}  // namespace camsim
+}  // namespace simtools

@@ -1,8 +1,8 @@
-#include "tools/camsim/EventPrinter.h"
+#include "tools/common/EventPrinter.h"
 
 #include <iostream>
 
-namespace camsim {
+namespace simtools {
 
 void EventPrinter::Event(const std::string& line) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -11,7 +11,7 @@ void EventPrinter::Event(const std::string& line) {
 
 void EventPrinter::Error(const std::string& line) {
   std::lock_guard<std::mutex> guard(mutex_);
-  std::cerr << "vestrel-camsim: " << line << '\n' << std::flush;
+  std::cerr << program_ << ": " << line << '\n' << std::flush;
 }
 
-}  // namespace camsim
+}  // namespace simtools

@@ -1,4 +1,4 @@
-// The simulator's voice: event lines on standard output, errors on standard error, each
+// A simulator's voice: event lines on standard output, errors on standard error, each
 // written whole and flushed at once so a reader sees it immediately. Any thread; mutex_
 // keeps lines from interleaving.
 #pragma once
@@ -6,11 +6,12 @@
 #include <mutex>
 #include <string>
 
-namespace camsim {
+namespace simtools {
 
 class EventPrinter {
  public:
-  EventPrinter() = default;
+  // Error lines begin with "program: ".
+  explicit EventPrinter(std::string program) : program_(std::move(program)) {}
   EventPrinter(const EventPrinter&) = delete;
   EventPrinter& operator=(const EventPrinter&) = delete;
 
@@ -18,7 +19,8 @@ class EventPrinter {
   void Error(const std::string& line);
 
  private:
+  const std::string program_;
   std::mutex mutex_;
 };
 
-}  // namespace camsim
+}  // namespace simtools

@@ -1,0 +1,38 @@
+// Writes the compact JSON text of the simulated service's answers and pushed messages, member
+// by member, in the order the calls come. Text is taken as UTF-8 and copied; quotes,
+// backslashes and control characters are escaped. Numbers of type double print with six
+// decimals. One writer per answer, on one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace facesim {
+
+class JsonWriter {
+ public:
+  JsonWriter& BeginObject();
+  JsonWriter& EndObject();
+  JsonWriter& BeginArray();
+  JsonWriter& EndArray();
+  // The name of the next member of the open object.
+  JsonWriter& Key(const std::string& name);
+  JsonWriter& String(const std::string& value);
+  JsonWriter& Number(double value);
+  JsonWriter& Integer(int64_t value);
+  JsonWriter& Bool(bool value);
+
+  const std::string& Text() const { return text_; }
+
+ private:
+  // A comma before every value of an array and every member of an object but the first.
+  void Separate();
+  void Quote(const std::string& text);
+
+  std::string text_;
+  std::vector<bool> hasItems_;  // one per open object or array
+  bool afterKey_ = false;
+};
+
+}  // namespace facesim
