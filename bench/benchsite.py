@@ -95,7 +95,7 @@ class Simulator:
 class Site:
     """SITE/Config.ini, SITE/bin/{vestrel, Logger.properties, DevInfo.xml} or a remote set."""
 
-    def __init__(self, build, keep=False):
+    def __init__(self, build, keep=False, log_file_mb=None):
         self.build = build
         self.keep = keep
         self.root = tempfile.mkdtemp(prefix="vestrel-bench-")
@@ -104,6 +104,14 @@ class Site:
         os.makedirs(self.bin)
         shutil.copy(os.path.join(build, "vestrel"), os.path.join(self.bin, "vestrel"))
         shutil.copy(os.path.join(build, "Logger.properties"), self.bin)
+        if log_file_mb:
+            # A long run keeps its whole log, so that every accepted alarm can be counted.
+            path = os.path.join(self.bin, "Logger.properties")
+            with open(path) as f:
+                text = f.read()
+            text = text.replace("MaxFileSize=10MB", "MaxFileSize=%dMB" % log_file_mb)
+            with open(path, "w") as f:
+                f.write(text)
         self.cameras = []
         self.service = None
         self.vestrel = None

@@ -44,13 +44,14 @@ void CamSession::Start() {
   });
 }
 
-void CamSession::SendAlarm(uint32_t command, const std::vector<uint8_t>& body) {
-  if (ended_ || !channelOpen_) return;
+bool CamSession::SendAlarm(uint32_t command, const std::vector<uint8_t>& body) {
+  if (ended_ || !channelOpen_) return false;
   sdkwire::AlarmFrame alarm;
   alarm.channel = channel_;
   alarm.command = command;
   alarm.body = body;
   Send(FrameType::Alarm, sdkwire::Encode(alarm));
+  return true;
 }
 
 void CamSession::Drop(const std::string& reason) { connection_->Close(reason); }

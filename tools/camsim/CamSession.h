@@ -24,7 +24,8 @@ class CamSession : public std::enable_shared_from_this<CamSession> {
 
   void Start();
   // Sends an alarm when this session holds an open channel.
-  void SendAlarm(uint32_t command, const std::vector<uint8_t>& body);
+  // False when the session has no open alarm channel (nothing is sent then).
+  bool SendAlarm(uint32_t command, const std::vector<uint8_t>& body);
   void Drop(const std::string& reason);
 
  private:

@@ -131,7 +131,8 @@ The end of standard input does not stop the simulator: it runs until quit, SIGTE
 SIGINT, and then exits with status 0.
 
 Output lines: listening IP:PORT, login user=NAME, login failed user=NAME reason=WHY,
-channel open, channel closed, sent face id=N, sent alarm command=N, password changed,
+channel open, channel closed, sent face id=N (and "face id=N reached no alarm channel" when no
+client held an open channel), sent alarm command=N, password changed,
 offline, online, logout (also when a logged-in client just disconnects).
 )";
 }

@@ -31,8 +31,12 @@ void SimDevice::Accept() {
 
 void SimDevice::SendFace(sdkwire::FaceAlarm alarm) {
   auto body = std::make_shared<std::vector<uint8_t>>(sdkwire::Encode(alarm));
-  asio::post(io_, [this, body]() {
-    for (const auto& session : sessions_) session->SendAlarm(0x1112, *body);
+  const uint32_t faceId = alarm.faceId;
+  asio::post(io_, [this, body, faceId]() {
+    int delivered = 0;
+    for (const auto& session : sessions_) delivered += session->SendAlarm(0x1112, *body) ? 1 : 0;
+    // Load tools count only the faces that went out to a client.
+    if (delivered == 0) printer_.Event("face id=" + std::to_string(faceId) + " reached no alarm channel");
   });
 }
 
