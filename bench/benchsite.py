@@ -130,7 +130,8 @@ class Site:
             for jpeg, person, name, groups in people:
                 f.write("%s person=%s name=%s groups=%s\n" % (jpeg, person, name, groups))
         argv = [os.path.join(self.build, "vestrel-facesim"), "--mode", mode, "--listen",
-                "127.0.0.1:0", "--user", "admin", "--password", "pw", "--people", people_file]
+                "127.0.0.1:0", "--user", "admin", "--password", "pw", "--account", "acc",
+                "--access-key", "key", "--people", people_file]
         if script_lines:
             script = os.path.join(self.root, "facesim.script")
             with open(script, "w") as f:
