@@ -16,17 +16,8 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def wait_for(predicate, timeout, step=0.001):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return None
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from benchsite import ROOT, wait_for  # noqa: E402
 
 
 def read(path):
@@ -78,13 +69,13 @@ def main():
             cam.stdin.flush()
             commanded = time.monotonic()
             marker = "sent face id=%d\n" % face_id
-            if not wait_for(lambda: marker in read(cam_out), 10):
+            if not wait_for(lambda: marker in read(cam_out), 10, 0.001):
                 sys.exit("face %d was not sent" % face_id)
             sent = time.monotonic()
             name = "_%d_" % face_id
             if not wait_for(lambda: any(name in n and n.endswith(".txt")
                                         for n in os.listdir(events)) if os.path.isdir(events)
-                            else False, 10):
+                            else False, 10, 0.001):
                 sys.exit("no event file for face %d" % face_id)
             done = time.monotonic()
             return (done - sent) * 1000.0, (done - commanded) * 1000.0

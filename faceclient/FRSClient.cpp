@@ -145,15 +145,7 @@ void FRSClient::ExpirePending() {
   }
 }
 
-bool FRSClient::Login() {
-  neb::CJsonObject request;
-  request.Add("username", config->UserName);
-  request.Add("password", config->Password);
-  const ServiceAnswer answer = Post("/users/login", request.ToString(), kJson);
-  if (!answer.Ok()) return false;
-  neb::CJsonObject(answer.body).Get("sessionId", sessionId);
-  return true;
-}
+bool FRSClient::Login() { return PostLogin("/users/login", &sessionId); }
 
 void FRSClient::Verify(FaceSnapshot* snapshot) {
   neb::CJsonObject request;

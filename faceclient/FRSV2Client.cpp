@@ -45,15 +45,7 @@ void FRSV2Client::ProcessSnapshot(FaceSnapshot* snapshot) {
   Logout();
 }
 
-bool FRSV2Client::Login() {
-  neb::CJsonObject request;
-  request.Add("username", config->UserName);
-  request.Add("password", config->Password);
-  const ServiceAnswer answer = Post("/user/web/login", request.ToString(), kJson);
-  if (!answer.Ok()) return false;
-  neb::CJsonObject(answer.body).Get("sessionId", sessionId);
-  return true;
-}
+bool FRSV2Client::Login() { return PostLogin("/user/web/login", &sessionId); }
 
 void FRSV2Client::Verify(FaceSnapshot* snapshot) {
   snapshot->PersonId.clear();

@@ -8,6 +8,7 @@
 
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
+#include "support/JsonObject.h"
 #include "support/LogHelper.h"
 
 namespace {
@@ -167,4 +168,14 @@ ServiceAnswer VFRClient::Post(const std::string& path, const std::string& body,
   answer.status = result->status;
   answer.body = std::move(result->body);
   return answer;
+}
+
+bool VFRClient::PostLogin(const std::string& path, std::string* sessionId) {
+  neb::CJsonObject request;
+  request.Add("username", config->UserName);
+  request.Add("password", config->Password);
+  const ServiceAnswer answer = Post(path, request.ToString(), "application/json");
+  if (!answer.Ok()) return false;
+  neb::CJsonObject(answer.body).Get("sessionId", *sessionId);
+  return true;
 }

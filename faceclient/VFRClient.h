@@ -90,6 +90,9 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
 
   // Posts the body to the service; contentType null sends no content type.
   ServiceAnswer Post(const std::string& path, const std::string& body, const char* contentType);
+  // The login of the services that have sessions: the configured user name and password as
+  // JSON; true when answered, with the answer's "sessionId" (if any) stored in *sessionId.
+  bool PostLogin(const std::string& path, std::string* sessionId);
 
   int64_t Now() const { return clock_(); }
 
