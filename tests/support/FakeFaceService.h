@@ -39,7 +39,8 @@ class FakeFaceService {
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
-    for (int i = 0; i < 500 && !server_.is_running(); ++i) {
+    // A loaded machine may take a while to schedule the server's thread.
+    for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
