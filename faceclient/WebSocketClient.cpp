@@ -94,12 +94,16 @@ void WebSocketClient::Tick() {
   if (stopping_) return;
   const bool connected = attempt_ != nullptr && attempt_->connection != nullptr;
   if (connected && status == Open) {
-    try {
-      attempt_->connection->ping("heartbeat");
-    } catch (...) {
-      Close();
-      log->LogInfo("Pinging failed");
-    }
+    // The connection belongs to its I/O thread: the ping is sent from there.
+    auto connection = attempt_->connection;
+    attempt_->endpoint.get_io_service().post([this, connection] {
+      try {
+        connection->ping("heartbeat");
+      } catch (...) {
+        Close();
+        CLogHelper::GetInstance()->LogInfo("Pinging failed");
+      }
+    });
     return;
   }
   if (connected && status == Closing) return;
@@ -117,10 +121,15 @@ void WebSocketClient::Close() {
   status = Closing;
   CLogHelper::GetInstance()->LogInfo("Closing connection");
   try {
-    websocketpp::lib::error_code ec;
-    attempt_->connection->close(websocketpp::close::status::going_away, "", ec);
-    // A connection that never opened cannot send a close: end its I/O loop instead.
-    if (ec) attempt_->endpoint.stop();
+    // On the I/O thread, which owns the connection; the close handshake then ends the loop.
+    auto connection = attempt_->connection;
+    Endpoint* endpoint = &attempt_->endpoint;
+    endpoint->get_io_service().post([connection, endpoint] {
+      websocketpp::lib::error_code ec;
+      connection->close(websocketpp::close::status::going_away, "", ec);
+      // A connection that never opened cannot send a close: end its I/O loop instead.
+      if (ec) endpoint->stop();
+    });
   } catch (...) {
     CLogHelper::GetInstance()->LogInfo("Closing failed");
   }
