@@ -66,6 +66,43 @@ TEST_P(FrsStreamTest, PushedResultsIdentifyAndAMissingPushIsGivenUp) {
   face.ExpectNothingLost();
 }
 
+// A result pushed twice completes its snapshot once; a pushed result that is not JSON, or that
+// carries a verify id nobody asked for, leaves its snapshot to the expiry.
+TEST(FrsPushFaultTest, DoubledGarbledAndStrayResultsGiveOneFileEach) {
+  FaceSite face(kFrsRemote);
+  ASSERT_NO_FATAL_FAILURE(face.Start());
+  ASSERT_TRUE(face.Arm("push twice", "armed push twice"));
+  ASSERT_TRUE(face.Arm("push garbage", "armed push garbage"));
+  ASSERT_TRUE(face.Arm("push wrong-id", "armed push wrong-id"));
+  ASSERT_TRUE(face.Send(1, kVipPicture));
+  ASSERT_TRUE(face.Send(2, kEmployeePicture));
+  ASSERT_TRUE(face.Send(3, kVipPicture));
+  EXPECT_EQ(face.GroupOf(1), kGroupVip);
+  EXPECT_EQ(face.GroupOf(2), kGroupNoAnswer);
+  EXPECT_EQ(face.GroupOf(3), kGroupNoAnswer);
+  EXPECT_EQ(CountOccurrences(face.Service().Output(), "push /fcsreconizedresult verify_face_id="),
+            3);  // twice for the first, once (a stray id) for the third
+  EXPECT_TRUE(face.site().Vestrel().Running());
+  EXPECT_EQ(face.site().StopVestrel(), 0);
+  face.ExpectNothingLost();
+}
+
+// The service holds both WebSocket upgrades back; a stop meanwhile still ends Vestrel
+// cleanly, and the face verified without a stream is written.
+TEST(FrsPushFaultTest, StopWhileTheStreamUpgradesAreHeldBack) {
+  FaceSite face(kFrsRemote);
+  for (const std::string stream : {"/fcsreconizedresult", "/fcsnonreconizedresult"}) {
+    ASSERT_TRUE(face.Arm("next " + stream + " slow=30", "armed next " + stream + " slow=30"));
+  }
+  ASSERT_NO_FATAL_FAILURE(face.Start(false));
+  ASSERT_TRUE(face.Service().WaitForPrefix("request /fcsreconizedresult held=", nullptr));
+  ASSERT_TRUE(face.Send(1, kVipPicture));
+  EXPECT_EQ(face.GroupOf(1), kGroupNoAnswer) << face.site().Log();
+  EXPECT_EQ(face.site().StopVestrel(), 0) << face.site().Stderr();
+  face.ExpectNothingLost();
+  EXPECT_EQ(face.site().Stderr().find("Unhandled exception"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(FrsStream, FrsStreamTest, ::testing::Values(kFrsDevInfo, kFrsRemote),
                          SetupName);
 
