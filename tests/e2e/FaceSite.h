@@ -138,6 +138,12 @@ class FaceSite {
            : setup_.type == 1 ? "/api/fcs/person/whois"
                               : "/frengine/verify-face";
   }
+  // The other request of each client: the login, or for FCS the person request after a match.
+  std::string OtherPath() const {
+    return setup_.type == 0   ? "/users/login"
+           : setup_.type == 1 ? "/api/fcs/person/info"
+                              : "/user/web/login";
+  }
   std::string EdgeFile() const { return site_.Root().File("cfg/EdgeAiCfg.xml"); }
 
   // Writes the configuration; camera i gets POS id 1001 + i.
