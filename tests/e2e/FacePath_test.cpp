@@ -146,7 +146,7 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
     ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " status=200", nullptr));
     ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " status=200", nullptr));
   }
-  ASSERT_TRUE(face.Arm("next " + path + " slow=3", "armed next " + path + " slow=3"));
+  ASSERT_TRUE(face.Arm("next " + path + " slow=4", "armed next " + path + " slow=4"));
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(face.Send(++id, i % 2 ? kEmployeePicture : kVipPicture));
   ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr))
       << face.Service().Output();
