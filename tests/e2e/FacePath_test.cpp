@@ -150,6 +150,7 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(face.Send(++id, i % 2 ? kEmployeePicture : kVipPicture));
   ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr))
       << face.Service().Output();
+  ASSERT_TRUE(face.WaitForIntake(id)) << face.site().Log();
   EXPECT_EQ(face.site().StopVestrel(), 0) << face.site().Stderr();
 
   const auto [written, accepted] = face.ExpectNothingLost();

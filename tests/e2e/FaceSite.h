@@ -227,6 +227,14 @@ class FaceSite {
     return armed;
   }
 
+  // Waits until the intake has handed the face to the face client. An alarm still on its way
+  // (on the wire, or received but not yet delivered by the SDK) when the alarm channel closes
+  // at a stop never reaches the intake; tests that stop Vestrel wait for this first.
+  bool WaitForIntake(int id, int timeoutMs = kEventMs) const {
+    return site_.WaitForLog("Process face snapshot: id(" + std::to_string(id) + ") @1\n",
+                            timeoutMs);
+  }
+
   // The event files by face id (face ids are unique within a test).
   std::map<int, std::vector<EventFile>> EventsByFaceId() const {
     std::map<int, std::vector<EventFile>> events;

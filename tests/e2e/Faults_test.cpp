@@ -118,6 +118,7 @@ TEST_P(ChangeWhileSlowTest, WatchedChangeEndsVestrelAndEveryAcceptedAlarmHasItsF
   ASSERT_TRUE(face.Arm("next " + path + " slow=4", "armed next " + path + " slow=4"));
   for (int id = 1; id <= 4; ++id) ASSERT_TRUE(face.Send(id, kVipPicture));
   ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr));
+  ASSERT_TRUE(face.WaitForIntake(4)) << face.site().Log();
   fs::last_write_time(face.EdgeFile(), fs::file_time_type::clock::now());
   ASSERT_TRUE(face.site().Vestrel().Wait(20000)) << face.site().Log();
   EXPECT_EQ(face.site().Vestrel().ExitStatus(), 255);
