@@ -61,7 +61,7 @@ unsigned VFRClient::WorkerEntry(void* client) {
 
 void VFRClient::PushSnapshot(FaceSnapshot* snapshot) {
   if (snapshot == nullptr) return;
-  bool queueFull = false;
+  uint64_t overflows = 0;  // stays 0 when the client is stopped (or not started)
   {
     platform::ScopedLock guard(queueLock);
     if (!stopped_ && queueEvent != nullptr && queue.size() < kMaxQueuedSnapshots) {
@@ -69,20 +69,15 @@ void VFRClient::PushSnapshot(FaceSnapshot* snapshot) {
       queueEvent->Set();
       return;
     }
-    queueFull = !stopped_ && queueEvent != nullptr;
-    if (queueFull) ++overflowCount_;
+    if (!stopped_ && queueEvent != nullptr) overflows = ++overflowCount_;
   }
-  WriteDirectly(snapshot, queueFull);
+  WriteDirectly(snapshot, overflows);
 }
 
-void VFRClient::WriteDirectly(FaceSnapshot* snapshot, bool queueFull) {
+void VFRClient::WriteDirectly(FaceSnapshot* snapshot, uint64_t overflows) {
   CLogHelper* log = CLogHelper::GetInstance();
-  if (queueFull) {
-    uint64_t count;
-    {
-      platform::ScopedLock guard(queueLock);
-      count = overflowCount_;
-    }
+  if (overflows > 0) {
+    const uint64_t count = overflows;
     if (count == 1 || count % kOverflowLogEvery == 0) {
       log->LogInfoF("Face client queue full (%zu snapshots waiting): snapshot %d written without "
                     "identification (%llu so far)",
@@ -128,7 +123,15 @@ unsigned VFRClient::RunStandardLoop() {
     platform::DebugOutput("====Event triggered====");
     FaceSnapshot* snapshot = TakeQueuedSnapshot();
     if (snapshot == nullptr) continue;
-    ProcessSnapshot(snapshot);
+    try {
+      ProcessSnapshot(snapshot);
+    } catch (const std::exception& e) {
+      // The snapshot still gets its event file, without identification.
+      platform::DebugOutput(std::string("Face client request failed: ") + e.what());
+      snapshot->VerifyId.clear();
+      snapshot->PersonId.clear();
+      snapshot->GroupId = kGroupNoAnswer;
+    }
     Deliver(snapshot);
   }
 }

@@ -113,8 +113,9 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
 
  private:
   static unsigned WorkerEntry(void* client);
-  // Writes a snapshot that cannot be queued (queue full, client stopped) at once.
-  void WriteDirectly(FaceSnapshot* snapshot, bool queueFull);
+  // Writes a snapshot that cannot be queued at once: overflows counts the full-queue cases so
+  // far, 0 when the client is stopped.
+  void WriteDirectly(FaceSnapshot* snapshot, uint64_t overflows);
 
   Clock clock_;
   bool stopped_ = false;        // guarded by queueLock: set once Stop has emptied the queue
