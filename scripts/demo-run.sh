@@ -180,7 +180,15 @@ echo
 echo "== what happened:"
 echo "   camera 1 sent faces 101, 102 and 101 again; the repeat was dropped:"
 grep -E "Duplicate face id" "$SITE/bin/vestrel.log" | sed 's/^/      /'
-echo "   the 640x480 pictures were shrunk to 200x200 thumbnails before they went to the service."
+echo "   the 640x480 pictures were shrunk to 200x200 thumbnails before they were sent on."
+case "$service" in
+  frs) echo "   each picture went to the FRS service, which answered with a verify id and pushed the"
+       echo "   result over its WebSocket streams: the two enrolled visitors scored above the threshold"
+       echo "   (0.8); the third scored below it and came back on the non-recognised stream." ;;
+  fcs|frsv2) echo "   Vestrel asked the $service service about each picture: the two enrolled visitors scored"
+             echo "   above the threshold (0.8), the third below it (no match)." ;;
+  none) echo "   no face service is configured: each event was written at once, unidentified." ;;
+esac
 echo
 echo "Log: $SITE/bin/vestrel.log"
 [ "$count" -ge "$EXPECTED" ] && [ "$status" -eq 0 ]
