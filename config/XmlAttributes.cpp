@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/FileStatus.h"
 #include "platform/FileSystem.h"
 #include "support/LogHelper.h"
 #include "support/StringFormat.h"
@@ -88,7 +89,7 @@ bool LoadXmlFile(const std::string& path, TiXmlDocument& document) {
     log->LogError(StringFormat("Failed to open file (%s: %s)", path.c_str(),
                                errorCode == EFBIG
                                    ? StringFormat("larger than %zu bytes", kMaxXmlFileBytes).c_str()
-                                   : platform::ErrorCodeText(errorCode).c_str()));
+                                   : platform::ErrorMessage(errorCode).c_str()));
     return false;
   }
   if (!XmlNestingWithin(text, kMaxXmlDepth)) {

@@ -9,19 +9,17 @@
 
 #include <atomic>
 
+#include "platform/FileStatus.h"
+
 namespace platform {
 
 namespace {
 
 std::atomic<unsigned long> g_tempCounter{0};
 
-std::string SystemMessage(int code) {
-  char buffer[256];
-  return ::strerror_r(code, buffer, sizeof buffer);  // the GNU variant: may not use buffer
-}
 
 std::string ErrorText(const char* what, const std::string& path, int code) {
-  return std::string(what) + " '" + path + "': " + SystemMessage(code);
+  return std::string(what) + " '" + path + "': " + ErrorMessage(code);
 }
 
 void SetError(std::string* error, std::string text) {
@@ -121,7 +119,7 @@ bool WriteFileAtomically(const std::string& finalPath, const void* data, std::si
   if (code == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
     code = errno;
     SetError(error,
-             "cannot rename '" + tempPath + "' to '" + finalPath + "': " + SystemMessage(code));
+             "cannot rename '" + tempPath + "' to '" + finalPath + "': " + ErrorMessage(code));
     ::unlink(tempPath.c_str());
     return false;
   }
@@ -211,7 +209,5 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
   if (contents != nullptr) *contents = std::move(data);
   return true;
 }
-
-std::string ErrorCodeText(int errorCode) { return ::strerror(errorCode); }
 
 }  // namespace platform

@@ -32,7 +32,5 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
 // The same, failing with the "file too large" code for a file of more than maxBytes.
 bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode,
                    std::size_t maxBytes);
-// The system's text for an error code.
-std::string ErrorCodeText(int errorCode);
 
 }  // namespace platform
