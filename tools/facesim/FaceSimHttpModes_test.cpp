@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
