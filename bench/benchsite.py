@@ -2,6 +2,7 @@
 driver and the soak. Everything runs on loopback addresses; every process started here is
 stopped by its PID when the site closes."""
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -14,6 +15,7 @@ DATA = os.path.join(ROOT, "tests", "data")
 SMALL = os.path.join(DATA, "face-small.jpg")
 LARGE = os.path.join(DATA, "face-640x480.jpg")
 SERVICE_TYPES = {"frs": 0, "fcs": 1, "frsv2": 2}
+GROUP_ID = re.compile(r'<GroupId Info="(-?\d+)"')
 
 
 def wait_for(predicate, timeout, step=0.01):
@@ -124,7 +126,7 @@ class Site:
                  "--user", "admin", "--password", "pw"], "camera %d" % i,
                 (lambda stamp, line, n=i: on_line(n, stamp, line)) if on_line else None))
 
-    def start_service(self, mode, people, script_lines=()):
+    def start_service(self, mode, people, script_lines=(), extra_args=()):
         people_file = os.path.join(self.root, "people.txt")
         with open(people_file, "w") as f:
             for jpeg, person, name, groups in people:
@@ -137,12 +139,16 @@ class Site:
             with open(script, "w") as f:
                 f.write("\n".join(script_lines) + "\n")
             argv += ["--script", script]
+        argv += list(extra_args)
         self.service = Simulator(argv, "face service")
         self.mode = mode
 
-    def write_configuration(self):
-        """DevInfo.xml for no service; the remote set with EdgeAiCfg.xml for a service."""
+    def write_configuration(self, workers=None):
+        """DevInfo.xml for no service; the remote set with EdgeAiCfg.xml for a service.
+        workers: FaceServiceWorkers in [POSDataFormat], left out when None."""
         settings = "[POSDataFormat]\nSrc_Path=%s\nVendorName=Bench\n" % self.events
+        if workers is not None:
+            settings += "FaceServiceWorkers=%d\n" % workers
         if self.service is None:
             devices = "".join(
                 '<Device ip="%s" port="%d" username="admin" password="pw" POSID="%d"/>'
@@ -195,6 +201,19 @@ class Site:
             return [n for n in os.listdir(self.events) if n.endswith(".txt")]
         except FileNotFoundError:
             return []
+
+    def group_ids(self):
+        """The GroupId of each event file written, by file name."""
+        groups = {}
+        for name in self.event_files():
+            try:
+                with open(os.path.join(self.events, name), errors="replace") as f:
+                    match = GROUP_ID.search(f.read())
+            except FileNotFoundError:
+                continue
+            if match:
+                groups[name] = int(match.group(1))
+        return groups
 
     def log(self):
         try:

@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include "pipeline/SnapThumbnail.h"
+#include "platform/Subprocess.h"
 #include "support/Base64.h"
 
 namespace simtest {
@@ -73,6 +74,18 @@ std::string WritePeople(const TempDir& dir, const std::vector<std::string>& line
     text += (asWritten ? line : TestData(line)) + "\n";
   }
   return dir.Write("people.txt", text);
+}
+
+bool MakeTestCertificate(const TempDir& dir, const std::string& name) {
+  platform::Subprocess openssl;
+  platform::Subprocess::Options options;
+  options.arguments = {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
+                       "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", dir / (name + ".key"),
+                       "-out", dir / (name + ".pem")};
+  options.stdoutPath = options.stderrPath = dir / (name + ".openssl.log");
+  return openssl.Start("/usr/bin/openssl", options) && openssl.Wait(30000) &&
+         openssl.ExitStatus() == 0;
 }
 
 std::string Quoted(const std::string& text) {

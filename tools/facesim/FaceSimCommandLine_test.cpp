@@ -30,6 +30,10 @@ TEST(FaceSimCommandLineTest, BadArgumentsEndWithStatusTwoAndSayWhy) {
       {{"--mode", "fcs", "--listen", "127.0.0.1:0", "stray"}, "unexpected argument"},
       {{"--mode", "fcs", "--listen", "127.0.0.1:0", "--people", dir / "none.txt"}, "none.txt"},
       {{"--mode", "fcs", "--listen", "127.0.0.1:0", "--script", dir / "none.txt"}, "none.txt"},
+      {{"--mode", "fcs", "--listen", "127.0.0.1:0", "--tls", dir / "c.pem"}, "two values"},
+      {{"--mode", "fcs", "--listen", "127.0.0.1:0", "--tls", dir / "c.pem", dir / "k.pem"},
+       "c.pem"},
+      {{"--mode", "fcs", "--listen", "127.0.0.1:0", "--concurrency", "0"}, "--concurrency"},
   };
   for (const auto& [args, says] : cases) {
     FaceSimProcess sim("", args, "127.0.0.1", false);

@@ -3,9 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <boost/asio.hpp>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include <zlib.h>
 
 #include "support/JsonObject.h"
 #include "tests/support/FaceSimProcess.h"
@@ -20,6 +26,48 @@ using ::testing::StartsWith;
 
 constexpr const char* kLogin = "/user/web/login";
 constexpr const char* kCredentials = R"({"username":"admin","password":"admin"})";
+
+// Sends a login on a new connection and collects what comes back until the connection
+// closes or the time is up.
+std::string RawLogin(const FaceSimProcess& sim, std::chrono::milliseconds within) {
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::ip::tcp::socket socket(io);
+  std::string answer;
+  std::array<char, 65536> chunk;
+  std::function<void()> readMore = [&] {
+    socket.async_read_some(asio::buffer(chunk), [&](boost::system::error_code ec, std::size_t n) {
+      answer.append(chunk.data(), n);
+      if (!ec) readMore();
+    });
+  };
+  socket.connect({asio::ip::make_address(sim.Ip()), sim.Port()});
+  asio::write(socket, asio::buffer("POST " + std::string(kLogin) +
+                                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                   "Content-Length: " + std::to_string(std::strlen(kCredentials)) +
+                                   "\r\n\r\n" + kCredentials));
+  readMore();
+  io.run_for(within);
+  return answer;
+}
+
+// The size of the gzip data inflated, or -1 when it is not one whole gzip stream.
+int64_t InflatedSize(const std::string& gzip) {
+  z_stream stream{};
+  std::vector<Bytef> out(1 << 20);
+  inflateInit2(&stream, 15 + 16);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+  stream.avail_in = static_cast<uInt>(gzip.size());
+  int64_t size = 0, status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    status = inflate(&stream, Z_NO_FLUSH);
+    size += static_cast<int64_t>(out.size() - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return status == Z_STREAM_END && stream.avail_in == 0 ? size : -1;
+}
 
 class FaceSimFaultsTest : public ::testing::Test {
  protected:
@@ -75,6 +123,29 @@ TEST_F(FaceSimFaultsTest, EachAnswerFaultReachesTheClientAsArmed) {
   reply = LoginWith("truncated");
   EXPECT_EQ(0, reply.status) << reply.body;
   EXPECT_TRUE(sim_.WaitForLine("request /user/web/login status=200 fault=truncated"));
+
+  reply = LoginWith(R"(body={"isMatch":false}\r\n2026 ERROR Vestrel - FORGED\x01)", "body");
+  EXPECT_EQ("{\"isMatch\":false}\r\n2026 ERROR Vestrel - FORGED\x01", reply.body);
+
+  reply = LoginWith("wide=3");
+  EXPECT_EQ("[{},{},{}]", JsonMember(reply.body, {"padding"}));
+  EXPECT_FALSE(JsonText(reply.body, {"sessionId"}).empty());
+
+  reply = LoginWith("drip=0.001");
+  EXPECT_EQ(200, reply.status);
+  EXPECT_FALSE(JsonText(reply.body, {"sessionId"}).empty());
+  ASSERT_TRUE(sim_.Arm("next /user/web/login drip=0.5", "armed next /user/web/login drip=0.5"));
+  const std::string dripped = RawLogin(sim_, std::chrono::milliseconds(1200));
+  EXPECT_FALSE(dripped.empty());
+  EXPECT_LE(dripped.size(), 4u);  // one byte at once, then one each 0.5 s
+  EXPECT_EQ(0u, std::string("HTTP/1.1 200 OK").rfind(dripped, 0)) << dripped;
+
+  ASSERT_TRUE(sim_.Arm("next /user/web/login gzip-bomb", "armed next /user/web/login gzip-bomb"));
+  const std::string bomb = RawLogin(sim_, std::chrono::seconds(10));
+  const size_t bodyAt = bomb.find("\r\n\r\n") + 4;
+  EXPECT_THAT(bomb.substr(0, bodyAt), HasSubstr("Content-Encoding: gzip\r\n"));
+  EXPECT_LT(bomb.size() - bodyAt, 1100000u);
+  EXPECT_EQ(int64_t{1} << 30, InflatedSize(bomb.substr(bodyAt)));
 
   // Every fault was used once: the next login is plain.
   reply = Login();

@@ -215,5 +215,19 @@ TEST_F(FaceSimFrsTest, SlowAnswerDoesNotHoldUpOtherConnections) {
   EXPECT_TRUE(sim_->WaitForLine("request /users/logout status=200 fault=slow=3"));
 }
 
+TEST_F(FaceSimFrsTest, StallLeavesTheOpenStreamsUnreadButConnected) {
+  auto stalled = Open(kRecognized);
+  ASSERT_TRUE(stalled->Ping("before"));
+  EXPECT_TRUE(sim_->WaitForLine("ws ping before"));
+  ASSERT_TRUE(sim_->Arm("ws stall", "ws stall streams=1"));
+  ASSERT_TRUE(stalled->Ping("after"));
+  EXPECT_FALSE(stalled->WaitEnded(milliseconds(1000)));
+  // A connection opened later is served as usual; the stalled one read nothing.
+  auto fresh = Open(kRecognized);
+  ASSERT_TRUE(fresh->Ping("fresh"));
+  EXPECT_TRUE(sim_->WaitForLine("ws ping fresh"));
+  EXPECT_EQ(0, sim_->Count("ws ping after"));
+}
+
 }  // namespace
 }  // namespace simtest

@@ -1,7 +1,15 @@
-// A real vestrel-facesim in fcs and frsv2 modes over loopback.
+// A real vestrel-facesim in fcs and frsv2 modes over loopback, its answer times, and TLS.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+#include <chrono>
+#include <future>
 #include <string>
 
 #include "support/JsonObject.h"
@@ -12,6 +20,29 @@ namespace simtest {
 namespace {
 
 using ::testing::HasSubstr;
+
+constexpr const char* kCredentials = R"({"username":"admin","password":"admin"})";
+
+// Opens a wss connection to the path, trusting the certificate in caFile alone.
+bool WssOpens(const FaceSimProcess& sim, const std::string& caFile, const std::string& path) {
+  namespace asio = boost::asio;
+  namespace beast = boost::beast;
+  asio::io_context io;
+  asio::ssl::context tls(asio::ssl::context::tls_client);
+  tls.load_verify_file(caFile);
+  beast::websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws(io, tls);
+  ws.next_layer().set_verify_mode(asio::ssl::verify_peer);
+  bool open = false;
+  beast::get_lowest_layer(ws).async_connect(
+      {asio::ip::make_address(sim.Ip()), sim.Port()}, [&](beast::error_code ec) {
+        if (ec) return;
+        ws.next_layer().async_handshake(asio::ssl::stream_base::client, [&](beast::error_code ec) {
+          if (!ec) ws.async_handshake(sim.Ip(), path, [&](beast::error_code ec) { open = !ec; });
+        });
+      });
+  io.run_for(std::chrono::seconds(5));
+  return open;
+}
 
 class FaceSimHttpModesTest : public ::testing::Test {
  protected:
@@ -95,6 +126,39 @@ TEST_F(FaceSimHttpModesTest, FrsV2VerifiesWithinOneSessionAndLogsOutByQuery) {
                        "\",\"options\":{\"threshold\":0.8,\"hasReport\":1}}");
   EXPECT_EQ(400, reply.status);
   EXPECT_TRUE(sim.WaitForError("imageBase64 does not begin with"));
+}
+
+TEST_F(FaceSimHttpModesTest, LatencyDelaysEachAnswerAndConcurrencyMakesTheRestWait) {
+  FaceSimProcess sim("frsv2", {"--latency", "0.4", "--concurrency", "1"});
+  ASSERT_TRUE(sim.Started()) << sim.Errors();
+  const auto start = std::chrono::steady_clock::now();
+  auto verify = [&] { return PostJson(sim.Ip(), sim.Port(), "/frengine/verify-face", "{}"); };
+  auto first = std::async(std::launch::async, verify);
+  auto second = std::async(std::launch::async, verify);
+  EXPECT_EQ(400, first.get().status);
+  EXPECT_EQ(400, second.get().status);
+  // One at a time, each 0.4 s late: the second answer cannot come before 0.8 s.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+  EXPECT_TRUE(sim.WaitForLine("request /frengine/verify-face queued"));
+}
+
+TEST_F(FaceSimHttpModesTest, TlsServesHttpsAndWssWithTheGivenCertificate) {
+  ASSERT_TRUE(MakeTestCertificate(dir_, "service"));
+  FaceSimProcess sim("frs", {"--tls", dir_ / "service.pem", dir_ / "service.key"});
+  ASSERT_TRUE(sim.Started()) << sim.Errors();
+  httplib::SSLClient client(sim.Ip(), sim.Port());
+  client.set_ca_cert_path((dir_ / "service.pem").c_str());
+  client.enable_server_certificate_verification(true);
+  client.set_connection_timeout(3, 0);
+  client.set_read_timeout(5, 0);
+  const httplib::Result login = client.Post("/users/login", kCredentials, "application/json");
+  ASSERT_TRUE(login) << httplib::to_string(login.error());
+  EXPECT_EQ(200, login->status);
+  EXPECT_TRUE(WssOpens(sim, dir_ / "service.pem", "/fcsreconizedresult"));
+  EXPECT_TRUE(sim.WaitForLine("ws open /fcsreconizedresult"));
+  // Plain HTTP gets no answer.
+  EXPECT_EQ(0, PostJson(sim.Ip(), sim.Port(), "/users/login", kCredentials).status);
+  EXPECT_TRUE(sim.WaitForError("tls handshake failed"));
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 
 #include "tools/common/ListenSocket.h"
 #include "tools/common/OptionList.h"
+#include "tools/common/ScriptWords.h"
 
 namespace facesim {
 
 namespace {
 
 constexpr size_t kMaxCredentialLength = 256;
+constexpr int kMaxConcurrency = 1000;
 
 bool ParseMode(const std::string& text, Mode* mode) {
   if (text == "frs") {
@@ -22,10 +24,35 @@ bool ParseMode(const std::string& text, Mode* mode) {
   return true;
 }
 
+// Takes "--tls CERT KEY", the one option with two values, out of args; the rest is left in
+// *rest, pairs and flags as they came. False with *error set when a value is missing.
+bool TakeTls(const std::vector<std::string>& args, FaceSimOptions* options,
+             std::vector<std::string>* rest, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--tls") {
+      rest->push_back(args[i]);
+      const bool pair = args[i].rfind("--", 0) == 0 && args[i] != "--help";
+      if (pair && i + 1 < args.size()) rest->push_back(args[++i]);
+      continue;
+    }
+    if (i + 2 >= args.size() || args[i + 1].empty() || args[i + 2].empty() ||
+        args[i + 1].rfind("--", 0) == 0 || args[i + 2].rfind("--", 0) == 0) {
+      *error = "--tls needs two values: CERT KEY";
+      return false;
+    }
+    options->tlsCertificate = args[i + 1];
+    options->tlsKey = args[i + 2];
+    i += 2;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool ParseFaceSimOptions(const std::vector<std::string>& args, FaceSimOptions* options,
+bool ParseFaceSimOptions(const std::vector<std::string>& allArgs, FaceSimOptions* options,
                          std::string* error) {
+  std::vector<std::string> args;
+  if (!TakeTls(allArgs, options, &args, error)) return false;
   bool modeGiven = false;
   bool listenGiven = false;
   auto handle = [&](const std::string& name, const std::string& value) {
@@ -44,6 +71,10 @@ bool ParseFaceSimOptions(const std::vector<std::string>& args, FaceSimOptions* o
     } else if (name == "--password") {
       ok = value.size() <= kMaxCredentialLength;
       options->password = value;
+    } else if (name == "--latency") {
+      ok = simtools::ParseSeconds(value, &options->latencySeconds);
+    } else if (name == "--concurrency") {
+      ok = simtools::ParseBoundedInt(value, 1, kMaxConcurrency, &options->concurrency);
     } else if (name == "--people" || name == "--script") {
       ok = !value.empty();
       (name == "--people" ? options->peoplePath : options->scriptPath) = value;
@@ -90,6 +121,18 @@ Options:
                        comment; a relative JPEG_PATH is taken from the file's folder; a
                        bad line is reported as FILE:LINE: and skipped
   --script FILE        run the commands in FILE before those on standard input
+  --latency SECONDS    the recognition's time: every answer to a request that carries
+                       a picture (frs and frsv2 verify, fcs whois) comes that much
+                       later (default 0); logins, logouts, fcs info and WebSocket
+                       upgrades are answered at once, and a pushed result follows
+                       its verify answer by the push delay as before
+  --concurrency N      at most N HTTP requests (1 to 1000) are served at once,
+                       latency included; the others wait their turn in arrival
+                       order, each with a line "request PATH queued" (default: no
+                       limit)
+  --tls CERT KEY       serve HTTPS and wss on the port, with the PEM certificate
+                       (chain) and private key in those files; every connection must
+                       then begin with a TLS handshake
   --help               show this text
 
 Recognition: a received picture is decoded and reduced to a 64-bit difference hash of a
@@ -109,10 +152,23 @@ Commands (one a line; '#' at the start of a word begins a comment):
          deep              status 200, 100,000 nested arrays
          huge              the usual answer padded to 5 MiB with a "padding" member
          slow=SECONDS      the usual answer, that much later
+         drip=SECONDS      the usual answer, headers and body alike, one byte every
+                           SECONDS (the first at once)
          close             close the connection without an answer
          truncated         half the usual answer under a Content-Length larger than
                            the whole of it, then close
-         body=TEXT         status 200 with TEXT (the rest of the line) as the body
+         gzip-bomb         status 200, Content-Encoding: gzip, a body of about 1 MB
+                           that inflates to 1 GiB of zero bytes (whatever the request's
+                           Accept-Encoding)
+         wide=N            the usual answer with N empty objects {} (1 to 10000000)
+                           after the items of its list: frs the pushed result's
+                           group_list, frsv2 personGroups, fcs whois candidates and
+                           info groups; an answer without that list (a login, no
+                           match) gets a member "padding" holding them instead
+         body=TEXT         status 200 with TEXT (the rest of the line) as the body;
+                           \n \r \t \\ and \xNN (a byte in two hex digits) in TEXT
+                           are decoded, any other backslash is kept (JSON's \" and
+                           \u0001 pass as written)
                            The request is still carried out (a session opened, a result
                            pushed); only its answer is faulty. On a WebSocket path slow
                            delays the upgrade and any other fault replaces it.
@@ -120,6 +176,10 @@ Commands (one a line; '#' at the start of a word begins a comment):
                            the next pushed result is not sent, sent twice, replaced by
                            text that is not JSON, or sent under a verify id nobody asked for
   push-delay SECONDS       from a verify answer to its pushed result (default 0.5)
+  ws stall                 every open stream connection stops reading: pings go
+                           unanswered and results are not sent (they are lost), but the
+                           TCP connection stays open, unread, until down or the end;
+                           connections opened later are served as usual
   down SECONDS             drop every connection, HTTP and WebSocket, and stop listening
                            for that long, then listen again on the same port; the next
                            command runs once it is back
@@ -128,15 +188,17 @@ Commands (one a line; '#' at the start of a word begins a comment):
 
 Output lines: listening IP:PORT; request PATH status=N [person=ID] [score=S] [fault=F]
 (status=0 when the connection was closed without an answer); request PATH held=SECONDS
-(a slow answer is being held back); ws open PATH; ws ping PAYLOAD; ws message PATH
-bytes=N; ws closed PATH; push PATH verify_face_id=ID; push PATH garbage
-verify_face_id=ID; push PATH verify_face_id=OTHER instead-of=ID; push none
-verify_face_id=ID; armed next ENDPOINT BEHAVIOUR; armed push FAULT;
-set push-delay SECONDS; down; up. Errors go to standard error.
+(a slow answer is being held back); request PATH queued (waiting for a free worker,
+see --concurrency); ws open PATH; ws ping PAYLOAD; ws message PATH bytes=N; ws closed
+PATH; push PATH verify_face_id=ID; push PATH garbage verify_face_id=ID; push PATH
+verify_face_id=OTHER instead-of=ID; push none verify_face_id=ID; armed next ENDPOINT
+BEHAVIOUR; armed push FAULT; set push-delay SECONDS; ws stall streams=N (the number of
+connections stalled); down; up. Errors go to standard error, among them "tls handshake
+failed: REASON".
 
 The end of standard input does not stop the simulator: it runs until quit, SIGTERM or
-SIGINT, and then exits with status 0. A bad argument exits with status 2, a listen
-address that cannot be opened with status 1.
+SIGINT, and then exits with status 0. A bad argument (a certificate or key that cannot
+be loaded too) exits with status 2, a listen address that cannot be opened with status 1.
 )";
 }
 

@@ -20,6 +20,10 @@ struct FaceSimOptions {
   std::string accessKey = "demo-key";
   std::string peoplePath;
   std::string scriptPath;
+  double latencySeconds = 0;  // added to every answer to the picture endpoint
+  int concurrency = 0;        // requests served at once; 0: no limit
+  std::string tlsCertificate;  // PEM files; both empty: plain HTTP and WebSocket
+  std::string tlsKey;
   bool help = false;
 };
 

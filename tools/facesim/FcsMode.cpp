@@ -26,7 +26,7 @@ void WriteDetail(JsonWriter& json, bool success) {
   json.EndObject().EndObject();
 }
 
-std::string WhoisAnswer(const Identification& identification) {
+std::string WhoisAnswer(const Identification& identification, int wide) {
   JsonWriter json;
   json.BeginObject().Key("status").Integer(1);
   WriteDetail(json, identification.decoded);
@@ -36,17 +36,17 @@ std::string WhoisAnswer(const Identification& identification) {
       json.BeginObject().Key("s").Number(match.score).Key("person_id").String(match.person->id);
       json.EndObject();
     }
-    json.EndArray();
+    json.EmptyObjects(wide).EndArray();
   }
   return json.EndObject().Text();
 }
 
-std::string InfoAnswer(const Person& person) {
+std::string InfoAnswer(const Person& person, int wide) {
   JsonWriter json;
   json.BeginObject().Key("status").Integer(1).Key("person").BeginObject();
   json.Key("groups").BeginArray();
   for (const std::string& group : person.groups) json.String(group);
-  json.EndArray();
+  json.EmptyObjects(wide).EndArray();
   json.Key("info").BeginObject().Key("name").String(person.name).EndObject();
   return json.EndObject().EndObject().Text();
 }
@@ -67,8 +67,9 @@ ServiceAnswer FcsMode::Handle(const ServiceRequest& request) {
   }
   if (whois) {
     const Identification identification = gallery_.Identify(subject);
-    ServiceAnswer answer = JsonAnswer(WhoisAnswer(identification));
+    ServiceAnswer answer = JsonAnswer(WhoisAnswer(identification, request.wide));
     answer.problem = identification.problem;
+    answer.widened = identification.decoded;
     if (!identification.ranking.empty()) {
       answer.person = identification.ranking.front().person->id;
       answer.score = identification.ranking.front().score;
@@ -77,8 +78,9 @@ ServiceAnswer FcsMode::Handle(const ServiceRequest& request) {
   }
   const Person* person = gallery_.Find(subject);
   if (person == nullptr) return JsonAnswer(Failure(kUnknownPerson));
-  ServiceAnswer answer = JsonAnswer(InfoAnswer(*person));
+  ServiceAnswer answer = JsonAnswer(InfoAnswer(*person, request.wide));
   answer.person = person->id;
+  answer.widened = true;
   return answer;
 }
 

@@ -22,6 +22,7 @@ class FcsMode : public ServiceMode {
       : options_(options), gallery_(gallery) {}
 
   std::vector<std::string> Endpoints() const override { return {kWhois, kInfo}; }
+  std::string PictureEndpoint() const override { return kWhois; }
   ServiceAnswer Handle(const ServiceRequest& request) override;
 
  private:

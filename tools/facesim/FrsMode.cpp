@@ -7,7 +7,8 @@ namespace facesim {
 
 namespace {
 
-std::string RecognizedMessage(const std::string& verifyId, const Person& person, double score) {
+std::string RecognizedMessage(const std::string& verifyId, const Person& person, double score,
+                              int wide) {
   JsonWriter json;
   json.BeginObject().Key("verify_face_id").String(verifyId);
   json.Key("person_id").String(person.id).Key("score").Number(score);
@@ -16,7 +17,7 @@ std::string RecognizedMessage(const std::string& verifyId, const Person& person,
   for (const std::string& group : person.groups) {
     json.BeginObject().Key("groupname").String(group).EndObject();
   }
-  json.EndArray().EndObject().EndObject();
+  json.EmptyObjects(wide).EndArray().EndObject().EndObject();
   return json.Text();
 }
 
@@ -34,11 +35,11 @@ std::string UnrecognizedMessage(const std::string& verifyId, const std::string& 
 
 ServiceAnswer FrsMode::Handle(const ServiceRequest& request) {
   if (request.path == kLogin) return SessionLogin(request.body, options_, sessions_);
-  if (request.path == kVerify) return Verify(request.body);
+  if (request.path == kVerify) return Verify(request.body, request.wide);
   return Logout(request.body);
 }
 
-ServiceAnswer FrsMode::Verify(const std::string& body) {
+ServiceAnswer FrsMode::Verify(const std::string& body, int wide) {
   RequestFields fields;
   std::string sessionId, client, source, location, image;
   double targetScore = 0;
@@ -66,9 +67,10 @@ ServiceAnswer FrsMode::Verify(const std::string& body) {
     answer.score = best.score;
     if (best.score >= targetScore) {
       push.stream = kRecognizedStream;
-      push.message = [best](const std::string& id) {
-        return RecognizedMessage(id, *best.person, best.score);
+      push.message = [best, wide](const std::string& id) {
+        return RecognizedMessage(id, *best.person, best.score, wide);
       };
+      answer.widened = true;
     } else {
       push.message = [best](const std::string& id) {
         return UnrecognizedMessage(id, best.person->name, best.score);

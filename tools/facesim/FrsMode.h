@@ -23,13 +23,15 @@ class FrsMode : public ServiceMode {
       : options_(options), gallery_(gallery) {}
 
   std::vector<std::string> Endpoints() const override { return {kLogin, kVerify, kLogout}; }
+  std::string PictureEndpoint() const override { return kVerify; }
   std::vector<std::string> Streams() const override {
     return {kRecognizedStream, kUnrecognizedStream};
   }
   ServiceAnswer Handle(const ServiceRequest& request) override;
 
  private:
-  ServiceAnswer Verify(const std::string& body);
+  // wide: empty objects added to the pushed group list.
+  ServiceAnswer Verify(const std::string& body, int wide);
   ServiceAnswer Logout(const std::string& body);
 
   const FaceSimOptions options_;

@@ -23,7 +23,7 @@ bool QueryValue(const std::string& query, const std::string& name, std::string* 
   return false;
 }
 
-std::string VerifyAnswer(const Identification& identification, double threshold) {
+std::string VerifyAnswer(const Identification& identification, double threshold, int wide) {
   JsonWriter json;
   json.BeginObject();
   if (identification.ranking.empty()) {
@@ -37,18 +37,18 @@ std::string VerifyAnswer(const Identification& identification, double threshold)
   for (const std::string& group : best.person->groups) {
     json.BeginObject().Key("name").String(group).EndObject();
   }
-  return json.EndArray().EndObject().Text();
+  return json.EmptyObjects(wide).EndArray().EndObject().Text();
 }
 
 }  // namespace
 
 ServiceAnswer FrsV2Mode::Handle(const ServiceRequest& request) {
   if (request.path == kLogin) return SessionLogin(request.body, options_, sessions_);
-  if (request.path == kVerify) return Verify(request.body);
+  if (request.path == kVerify) return Verify(request.body, request.wide);
   return Logout(request.query);
 }
 
-ServiceAnswer FrsV2Mode::Verify(const std::string& body) {
+ServiceAnswer FrsV2Mode::Verify(const std::string& body, int wide) {
   RequestFields fields, options;
   std::string sessionId, picture;
   double threshold = 0;
@@ -68,9 +68,10 @@ ServiceAnswer FrsV2Mode::Verify(const std::string& body) {
   if (!sessions_.Contains(sessionId)) return ErrorAnswer(401, "unknown session id");
 
   const Identification identification = gallery_.Identify(picture.substr(prefix.size()));
-  ServiceAnswer answer = JsonAnswer(VerifyAnswer(identification, threshold));
+  ServiceAnswer answer = JsonAnswer(VerifyAnswer(identification, threshold, wide));
   answer.problem = identification.problem;
   if (!identification.ranking.empty()) {
+    answer.widened = true;
     answer.person = identification.ranking.front().person->id;
     answer.score = identification.ranking.front().score;
   }

@@ -22,10 +22,12 @@ class FrsV2Mode : public ServiceMode {
       : options_(options), gallery_(gallery) {}
 
   std::vector<std::string> Endpoints() const override { return {kLogin, kVerify, kLogout}; }
+  std::string PictureEndpoint() const override { return kVerify; }
   ServiceAnswer Handle(const ServiceRequest& request) override;
 
  private:
-  ServiceAnswer Verify(const std::string& body);
+  // wide: empty objects added to personGroups.
+  ServiceAnswer Verify(const std::string& body, int wide);
   ServiceAnswer Logout(const std::string& query);
 
   const FaceSimOptions options_;

@@ -3,7 +3,10 @@
 #include <boost/beast/websocket.hpp>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 
+#include "tools/facesim/FaultyResponse.h"
+#include "tools/facesim/ServicePool.h"
 #include "tools/facesim/SimServer.h"
 #include "tools/facesim/StreamSession.h"
 
@@ -18,19 +21,14 @@ namespace {
 constexpr auto kIdleTimeout = std::chrono::seconds(30);
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr std::uint64_t kMaxRequestBody = 32 * 1024 * 1024;
-constexpr size_t kHugeBody = 5 * 1024 * 1024;
-constexpr int kDeepNesting = 100000;
-// Not JSON, and not even UTF-8 throughout (0xC3 0x28 is a broken sequence).
-constexpr const char* kGarbageBody = "<html><body>not json \xC3\x28 {{{ ]]]</body></html>";
 
-// The usual answer with a "padding" member that brings it to 5 MiB.
-std::string Padded(const std::string& body) {
-  std::string padded = body.size() >= 2 && body.back() == '}' ? body : std::string("{}");
-  padded.pop_back();
-  padded += padded.size() > 1 ? ",\"padding\":\"" : "\"padding\":\"";
-  const size_t tail = 2;  // the closing quote and brace
-  if (padded.size() + tail < kHugeBody) padded.append(kHugeBody - padded.size() - tail, 'x');
-  return padded + "\"}";
+std::chrono::milliseconds Milliseconds(double seconds) {
+  return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+}
+
+std::string PathOf(const HttpRequest& request) {
+  const beast::string_view target = request.target();
+  return std::string(target.substr(0, target.find('?')));
 }
 
 std::string RequestLine(const std::string& path, int status, const ServiceAnswer& answer,
@@ -46,21 +44,87 @@ std::string RequestLine(const std::string& path, int status, const ServiceAnswer
   return line;
 }
 
-}  // namespace
+template <typename Stream>
+class HttpSessionOn final : public HttpSession,
+                            public std::enable_shared_from_this<HttpSessionOn<Stream>> {
+ public:
+  HttpSessionOn(Stream stream, SimServer& server)
+      : stream_(std::move(stream)), delay_(stream_.get_executor()), server_(server) {}
 
-HttpSession::HttpSession(asio::ip::tcp::socket socket, SimServer& server)
-    : stream_(std::move(socket)), delay_(stream_.get_executor()), server_(server) {}
+  void Start();
+  void Drop() override;
 
-void HttpSession::Read() {
-  parser_.emplace();
-  parser_->body_limit(kMaxRequestBody);
-  stream_.expires_after(kIdleTimeout);
-  http::async_read(
-      stream_, buffer_, *parser_,
-      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+ private:
+  // What the answer goes back to.
+  struct Exchange {
+    std::string path;
+    unsigned version = 11;
+    bool keepAlive = false;
+  };
+
+  void Read();
+  void OnRead(beast::error_code ec);
+  // A request the parser refused: answered with status and the connection closed.
+  void RefuseMalformed(beast::error_code ec);
+  // Waits for a worker of the service, then for the latency, then serves the request.
+  void Admit(HttpRequest request);
+  void Serve(HttpRequest request);
+  void Upgrade(const std::string& path, HttpRequest request);
+  // Reports a request held back by a slow fault and sets the timer.
+  void Hold(const std::string& path, const AnswerFault& slow);
+  // Waits out a slow fault, then sends.
+  void Reply(const Exchange& exchange, ServiceAnswer answer, std::optional<AnswerFault> fault);
+  void Send(const Exchange& exchange, const ServiceAnswer& answer,
+            const std::optional<AnswerFault>& fault);
+  void Write(std::shared_ptr<HttpResponse> response, bool closeAfter);
+  // Writes bytes[next], then the rest one at a time, seconds apart.
+  void Drip(std::shared_ptr<const std::string> bytes, size_t next, double seconds,
+            bool closeAfter);
+  void Close();
+
+  Stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  asio::steady_timer delay_;
+  SimServer& server_;
+  ServicePool::Slot slot_;  // held from the request's turn until its answer goes out
+  bool dropped_ = false;
+  bool handedOver_ = false;  // the connection belongs to a stream session now
+};
+
+template <typename Stream>
+void HttpSessionOn<Stream>::Start() {
+  if constexpr (std::is_same_v<Stream, TlsStream>) {
+    beast::get_lowest_layer(stream_).expires_after(kIdleTimeout);
+    stream_.async_handshake(asio::ssl::stream_base::server,
+                            [self = this->shared_from_this()](beast::error_code ec) {
+                              if (self->dropped_) return;
+                              if (ec) {
+                                self->server_.Printer().Error("tls handshake failed: " +
+                                                              ec.message());
+                                self->Close();
+                                return;
+                              }
+                              self->Read();
+                            });
+  } else {
+    Read();
+  }
 }
 
-void HttpSession::OnRead(beast::error_code ec) {
+template <typename Stream>
+void HttpSessionOn<Stream>::Read() {
+  parser_.emplace();
+  parser_->body_limit(kMaxRequestBody);
+  beast::get_lowest_layer(stream_).expires_after(kIdleTimeout);
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                     self->OnRead(ec);
+                   });
+}
+
+template <typename Stream>
+void HttpSessionOn<Stream>::OnRead(beast::error_code ec) {
   if (dropped_) return;
   if (ec == http::error::end_of_stream || ec == http::error::partial_message) {
     Close();
@@ -70,20 +134,17 @@ void HttpSession::OnRead(beast::error_code ec) {
     RefuseMalformed(ec);
     return;
   }
-  if (ec) {  // timed out, reset, dropped
+  if (ec) {  // timed out, reset, dropped, a TLS failure
     Close();
     return;
   }
-  Serve(parser_->release());
+  Admit(parser_->release());
 }
 
-void HttpSession::RefuseMalformed(beast::error_code ec) {
+template <typename Stream>
+void HttpSessionOn<Stream>::RefuseMalformed(beast::error_code ec) {
   Exchange exchange;
-  exchange.path = "-";
-  if (parser_->is_header_done()) {
-    const auto target = parser_->get().target();
-    exchange.path = std::string(target.substr(0, target.find('?')));
-  }
+  exchange.path = parser_->is_header_done() ? PathOf(parser_->get()) : "-";
   const int status = ec == http::error::body_limit     ? 413
                      : ec == http::error::header_limit ? 431
                                                        : 400;
@@ -92,7 +153,33 @@ void HttpSession::RefuseMalformed(beast::error_code ec) {
   Send(exchange, answer, std::nullopt);
 }
 
-void HttpSession::Serve(Request request) {
+template <typename Stream>
+void HttpSessionOn<Stream>::Admit(HttpRequest request) {
+  const std::string path = PathOf(request);
+  if (beast::websocket::is_upgrade(request) && server_.IsStream(path)) {
+    Serve(std::move(request));
+    return;
+  }
+  auto shared = std::make_shared<HttpRequest>(std::move(request));
+  const bool queued = server_.Pool().Acquire(
+      [self = this->shared_from_this(), shared, path](ServicePool::Slot slot) {
+        if (self->dropped_) return;
+        self->slot_ = std::move(slot);
+        const double latency = self->server_.LatencySeconds(path);
+        if (latency <= 0) {
+          self->Serve(std::move(*shared));
+          return;
+        }
+        self->delay_.expires_after(Milliseconds(latency));
+        self->delay_.async_wait([self, shared](beast::error_code ec) {
+          if (!ec && !self->dropped_) self->Serve(std::move(*shared));
+        });
+      });
+  if (queued) server_.Printer().Event("request " + path + " queued");
+}
+
+template <typename Stream>
+void HttpSessionOn<Stream>::Serve(HttpRequest request) {
   const std::string target(request.target());
   const size_t question = target.find('?');
   Exchange exchange;
@@ -106,13 +193,13 @@ void HttpSession::Serve(Request request) {
       Upgrade(exchange.path, std::move(request));
     } else if (fault->kind == AnswerFault::Kind::Slow) {
       Hold(exchange.path, *fault);
-      auto shared = std::make_shared<Request>(std::move(request));
-      delay_.async_wait(
-          [self = shared_from_this(), shared, exchange, fault](beast::error_code waitError) {
-            if (waitError || self->dropped_) return;
-            self->server_.Printer().Event(RequestLine(exchange.path, 101, ServiceAnswer(), fault));
-            self->Upgrade(exchange.path, std::move(*shared));
-          });
+      auto shared = std::make_shared<HttpRequest>(std::move(request));
+      delay_.async_wait([self = this->shared_from_this(), shared, exchange,
+                         fault](beast::error_code waitError) {
+        if (waitError || self->dropped_) return;
+        self->server_.Printer().Event(RequestLine(exchange.path, 101, ServiceAnswer(), fault));
+        self->Upgrade(exchange.path, std::move(*shared));
+      });
     } else {
       // Any other fault is answered as plain HTTP instead of the upgrade.
       exchange.keepAlive = false;
@@ -137,89 +224,60 @@ void HttpSession::Serve(Request request) {
   serviceRequest.path = exchange.path;
   if (question != std::string::npos) serviceRequest.query = target.substr(question + 1);
   serviceRequest.body = std::move(request.body());
+  if (fault && fault->kind == AnswerFault::Kind::Wide) serviceRequest.wide = fault->count;
   Reply(exchange, server_.Handle(serviceRequest), fault);
 }
 
-void HttpSession::Upgrade(const std::string& path, Request request) {
-  auto session = std::make_shared<StreamSession>(stream_.release_socket(), server_, path);
-  session->Start(std::move(request));
+template <typename Stream>
+void HttpSessionOn<Stream>::Upgrade(const std::string& path, HttpRequest request) {
+  handedOver_ = true;
+  slot_.Release();
+  StartStreamSession<Stream>(std::move(stream_), server_, path, std::move(request));
 }
 
-void HttpSession::Reply(const Exchange& exchange, ServiceAnswer answer,
-                        std::optional<AnswerFault> fault) {
+template <typename Stream>
+void HttpSessionOn<Stream>::Reply(const Exchange& exchange, ServiceAnswer answer,
+                                  std::optional<AnswerFault> fault) {
   if (!fault || fault->kind != AnswerFault::Kind::Slow) {
     Send(exchange, answer, fault);
     return;
   }
   Hold(exchange.path, *fault);
-  delay_.async_wait([self = shared_from_this(), exchange, answer = std::move(answer),
+  delay_.async_wait([self = this->shared_from_this(), exchange, answer = std::move(answer),
                      fault](beast::error_code ec) {
     if (!ec && !self->dropped_) self->Send(exchange, answer, fault);
   });
 }
 
-void HttpSession::Hold(const std::string& path, const AnswerFault& slow) {
+template <typename Stream>
+void HttpSessionOn<Stream>::Hold(const std::string& path, const AnswerFault& slow) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g", slow.seconds);
   server_.Printer().Event("request " + path + " held=" + seconds);
-  delay_.expires_after(std::chrono::milliseconds(static_cast<int64_t>(slow.seconds * 1000)));
+  delay_.expires_after(Milliseconds(slow.seconds));
 }
 
-void HttpSession::Send(const Exchange& exchange, const ServiceAnswer& answer,
-                       const std::optional<AnswerFault>& fault) {
+template <typename Stream>
+void HttpSessionOn<Stream>::Send(const Exchange& exchange, const ServiceAnswer& answer,
+                                 const std::optional<AnswerFault>& fault) {
   if (!answer.problem.empty()) {
     server_.Printer().Error("request " + exchange.path + ": " + answer.problem);
   }
   // The service has done its work whatever happens to the answer.
   if (answer.push) server_.SchedulePush(*answer.push);
+  slot_.Release();
 
-  auto response = std::make_shared<Response>();
+  auto response = std::make_shared<HttpResponse>();
   response->version(exchange.version);
-  response->result(static_cast<unsigned>(answer.status));
-  response->set(http::field::server, "vestrel-facesim");
-  response->set(http::field::content_type, "application/json");
-  response->body() = answer.body;
   response->keep_alive(exchange.keepAlive);
-  bool truncated = false;
-  if (fault) {
-    switch (fault->kind) {
-      case AnswerFault::Kind::Status:
-        response->result(static_cast<unsigned>(fault->status));
-        response->body() = ErrorAnswer(fault->status, "status set by the script").body;
-        break;
-      case AnswerFault::Kind::Garbage:
-        response->result(http::status::ok);
-        response->set(http::field::content_type, "text/html");
-        response->body() = kGarbageBody;
-        break;
-      case AnswerFault::Kind::Empty:
-        response->result(http::status::ok);
-        response->body().clear();
-        break;
-      case AnswerFault::Kind::Deep:
-        response->result(http::status::ok);
-        response->body() = std::string(kDeepNesting, '[') + std::string(kDeepNesting, ']');
-        break;
-      case AnswerFault::Kind::Huge:
-        response->body() = Padded(answer.body);
-        break;
-      case AnswerFault::Kind::Body:
-        response->result(http::status::ok);
-        response->body() = fault->body;
-        break;
-      case AnswerFault::Kind::Close:
-        server_.Printer().Event(RequestLine(exchange.path, 0, answer, fault));
-        Close();
-        return;
-      case AnswerFault::Kind::Truncated:
-        truncated = true;
-        break;
-      case AnswerFault::Kind::Slow:
-        break;
-    }
+  const Delivery delivery = BuildResponse(answer, fault, response.get());
+  if (delivery == Delivery::Close) {
+    server_.Printer().Event(RequestLine(exchange.path, 0, answer, fault));
+    Close();
+    return;
   }
   server_.Printer().Event(RequestLine(exchange.path, response->result_int(), answer, fault));
-  if (truncated) {
+  if (delivery == Delivery::Truncated) {
     // The header promises the whole answer (and at least one byte more than is sent).
     const size_t promised = response->body().size() + 1;
     response->body().resize(response->body().size() / 2);
@@ -229,33 +287,94 @@ void HttpSession::Send(const Exchange& exchange, const ServiceAnswer& answer,
     return;
   }
   response->prepare_payload();
+  if (delivery == Delivery::Drip) {
+    std::ostringstream bytes;
+    bytes << *response;
+    Drip(std::make_shared<const std::string>(bytes.str()), 0, fault->seconds,
+         !response->keep_alive());
+    return;
+  }
   Write(response, !response->keep_alive());
 }
 
-void HttpSession::Write(std::shared_ptr<Response> response, bool closeAfter) {
-  stream_.expires_after(kWriteTimeout);
-  http::async_write(
-      stream_, *response,
-      [self = shared_from_this(), response, closeAfter](beast::error_code ec, std::size_t) {
+template <typename Stream>
+void HttpSessionOn<Stream>::Write(std::shared_ptr<HttpResponse> response, bool closeAfter) {
+  beast::get_lowest_layer(stream_).expires_after(kWriteTimeout);
+  http::async_write(stream_, *response,
+                    [self = this->shared_from_this(), response, closeAfter](beast::error_code ec,
+                                                                            std::size_t) {
+                      if (self->dropped_) return;
+                      if (ec || closeAfter) {
+                        self->Close();
+                      } else {
+                        self->Read();
+                      }
+                    });
+}
+
+template <typename Stream>
+void HttpSessionOn<Stream>::Drip(std::shared_ptr<const std::string> bytes, size_t next,
+                                 double seconds, bool closeAfter) {
+  if (next >= bytes->size()) {
+    if (closeAfter) {
+      Close();
+    } else {
+      Read();
+    }
+    return;
+  }
+  beast::get_lowest_layer(stream_).expires_after(kWriteTimeout);
+  asio::async_write(
+      stream_, asio::buffer(bytes->data() + next, 1),
+      [self = this->shared_from_this(), bytes, next, seconds, closeAfter](beast::error_code ec,
+                                                                          std::size_t) {
         if (self->dropped_) return;
-        if (ec || closeAfter) {
+        if (ec) {
           self->Close();
-        } else {
-          self->Read();
+          return;
         }
+        if (next + 1 == bytes->size()) {
+          self->Drip(bytes, next + 1, seconds, closeAfter);
+          return;
+        }
+        self->delay_.expires_after(Milliseconds(seconds));
+        self->delay_.async_wait([self, bytes, next, seconds, closeAfter](beast::error_code wait) {
+          if (!wait && !self->dropped_) self->Drip(bytes, next + 1, seconds, closeAfter);
+        });
       });
 }
 
-void HttpSession::Close() {
+template <typename Stream>
+void HttpSessionOn<Stream>::Close() {
+  slot_.Release();
+  if (handedOver_) return;
   beast::error_code ignored;
-  stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-  stream_.close();
+  auto& tcp = beast::get_lowest_layer(stream_);
+  tcp.socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+  tcp.close();
 }
 
-void HttpSession::Drop() {
+template <typename Stream>
+void HttpSessionOn<Stream>::Drop() {
   dropped_ = true;
   delay_.cancel();
-  stream_.close();
+  slot_.Release();
+  if (!handedOver_) beast::get_lowest_layer(stream_).close();
+}
+
+}  // namespace
+
+std::shared_ptr<HttpSession> StartHttpSession(asio::ip::tcp::socket socket, SimServer& server,
+                                              asio::ssl::context* tls) {
+  if (tls != nullptr) {
+    auto session =
+        std::make_shared<HttpSessionOn<TlsStream>>(TlsStream(std::move(socket), *tls), server);
+    session->Start();
+    return session;
+  }
+  auto session = std::make_shared<HttpSessionOn<PlainStream>>(PlainStream(std::move(socket)), server);
+  session->Start();
+  return session;
 }
 
 }  // namespace facesim

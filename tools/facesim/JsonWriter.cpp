@@ -92,6 +92,11 @@ JsonWriter& JsonWriter::Integer(int64_t value) {
   return *this;
 }
 
+JsonWriter& JsonWriter::EmptyObjects(int count) {
+  for (int i = 0; i < count; ++i) BeginObject().EndObject();
+  return *this;
+}
+
 JsonWriter& JsonWriter::Bool(bool value) {
   Separate();
   text_ += value ? "true" : "false";

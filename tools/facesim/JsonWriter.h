@@ -22,6 +22,8 @@ class JsonWriter {
   JsonWriter& Number(double value);
   JsonWriter& Integer(int64_t value);
   JsonWriter& Bool(bool value);
+  // count values {} in a row, as a padded list has them.
+  JsonWriter& EmptyObjects(int count);
 
   const std::string& Text() const { return text_; }
 

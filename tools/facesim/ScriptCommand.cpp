@@ -9,6 +9,13 @@ namespace {
 
 using simtools::ParseSeconds;
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool ParseFault(const std::string& line, const std::vector<std::string>& words, AnswerFault* fault,
                 std::string* error) {
   const std::string& word = words[2];
@@ -16,11 +23,11 @@ bool ParseFault(const std::string& line, const std::vector<std::string>& words, 
     // The body is the rest of the line as written, blanks and '#' included.
     fault->kind = AnswerFault::Kind::Body;
     const size_t start = line.find("body=", line.find(words[1]) + words[1].size()) + 5;
-    fault->body = line.substr(start);
-    while (!fault->body.empty() && (fault->body.back() == ' ' || fault->body.back() == '\t' ||
-                                    fault->body.back() == '\r')) {
-      fault->body.pop_back();
+    std::string body = line.substr(start);
+    while (!body.empty() && (body.back() == ' ' || body.back() == '\t' || body.back() == '\r')) {
+      body.pop_back();
     }
+    fault->body = DecodeEscapes(body);
     return true;
   }
   if (words.size() != 3) {
@@ -33,7 +40,8 @@ bool ParseFault(const std::string& line, const std::vector<std::string>& words, 
   } kPlain[] = {
       {"garbage", AnswerFault::Kind::Garbage}, {"empty", AnswerFault::Kind::Empty},
       {"deep", AnswerFault::Kind::Deep},       {"huge", AnswerFault::Kind::Huge},
-      {"close", AnswerFault::Kind::Close},     {"truncated", AnswerFault::Kind::Truncated}};
+      {"close", AnswerFault::Kind::Close},     {"truncated", AnswerFault::Kind::Truncated},
+      {"gzip-bomb", AnswerFault::Kind::GzipBomb}};
   for (const auto& plain : kPlain) {
     if (word == plain.name) {
       fault->kind = plain.kind;
@@ -48,16 +56,27 @@ bool ParseFault(const std::string& line, const std::vector<std::string>& words, 
     }
     return true;
   }
-  if (word.rfind("slow=", 0) == 0) {
-    fault->kind = AnswerFault::Kind::Slow;
-    if (!ParseSeconds(word.substr(5), &fault->seconds)) {
-      *error = "next: slow=SECONDS takes 0 to 1000000 seconds";
+  for (const char* timed : {"slow=", "drip="}) {
+    if (word.rfind(timed, 0) == 0) {
+      fault->kind = timed[0] == 's' ? AnswerFault::Kind::Slow : AnswerFault::Kind::Drip;
+      if (!ParseSeconds(word.substr(5), &fault->seconds)) {
+        *error = std::string("next: ") + timed + "SECONDS takes 0 to 1000000 seconds";
+        return false;
+      }
+      return true;
+    }
+  }
+  if (word.rfind("wide=", 0) == 0) {
+    fault->kind = AnswerFault::Kind::Wide;
+    if (!simtools::ParseBoundedInt(word.substr(5), 1, kMaxWide, &fault->count)) {
+      *error = "next: wide=N takes 1 to " + std::to_string(kMaxWide);
       return false;
     }
     return true;
   }
   *error = "next: unknown behaviour '" + word +
-           "' (status=N, garbage, empty, deep, huge, slow=SECONDS, close, truncated, body=TEXT)";
+           "' (status=N, garbage, empty, deep, huge, slow=SECONDS, drip=SECONDS, close, "
+           "truncated, gzip-bomb, wide=N, body=TEXT)";
   return false;
 }
 
@@ -74,6 +93,26 @@ bool ParsePushFault(const std::string& word, PushFault* fault) {
 
 }  // namespace
 
+std::string DecodeEscapes(const std::string& text) {
+  std::string decoded;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (text[i] != '\\') {
+      decoded += text[i];
+    } else if (next == 'n' || next == 'r' || next == 't' || next == '\\') {
+      decoded += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : '\\';
+      ++i;
+    } else if (next == 'x' && i + 3 < text.size() && HexDigit(text[i + 2]) >= 0 &&
+               HexDigit(text[i + 3]) >= 0) {
+      decoded += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+      i += 3;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
 std::string AnswerFault::Name() const {
   switch (kind) {
     case Kind::Status:
@@ -86,11 +125,16 @@ std::string AnswerFault::Name() const {
       return "deep";
     case Kind::Huge:
       return "huge";
-    case Kind::Slow: {
+    case Kind::Slow:
+    case Kind::Drip: {
       char text[32];
-      std::snprintf(text, sizeof text, "slow=%g", seconds);
+      std::snprintf(text, sizeof text, "%s=%g", kind == Kind::Slow ? "slow" : "drip", seconds);
       return text;
     }
+    case Kind::GzipBomb:
+      return "gzip-bomb";
+    case Kind::Wide:
+      return "wide=" + std::to_string(count);
     case Kind::Close:
       return "close";
     case Kind::Truncated:
@@ -141,6 +185,9 @@ ParseResult ParseScriptLine(const std::string& line, ScriptCommand* command, std
     if (words.size() != 2 || !ParseSeconds(words[1], &command->seconds)) {
       return fail(name + ": expected SECONDS (0 to 1000000)");
     }
+  } else if (name == "ws") {
+    command->kind = ScriptCommand::Kind::WsStall;
+    if (words.size() != 2 || words[1] != "stall") return fail("ws: expected stall");
   } else if (name == "quit") {
     command->kind = ScriptCommand::Kind::Quit;
     if (words.size() != 1) return fail("quit takes no arguments");

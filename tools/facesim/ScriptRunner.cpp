@@ -19,6 +19,9 @@ bool ScriptRunner::RunLine(const std::string& line, const std::string& where) {
         server_.ArmFault(command.endpoint, command.fault);
       }
       break;
+    case ScriptCommand::Kind::WsStall:
+      server_.StallStreams();
+      break;
     case ScriptCommand::Kind::Push:
       server_.ArmPush(command.push);
       break;

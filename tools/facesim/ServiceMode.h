@@ -20,6 +20,7 @@ struct ServiceRequest {
   std::string path;   // without the query
   std::string query;  // after '?', or empty
   std::string body;
+  int wide = 0;  // empty objects to add to the answer's list (group or candidate list)
 };
 
 // A recognition result that goes out on a WebSocket stream after the push delay.
@@ -38,6 +39,7 @@ struct ServiceAnswer {
   std::optional<double> score;
   std::string problem;  // a bad request or an undecodable picture, for standard error
   std::optional<PushedResult> push;
+  bool widened = false;  // the answer (or its push) has the list that the request's wide padded
 };
 
 class ServiceMode {
@@ -46,6 +48,8 @@ class ServiceMode {
 
   // The POST paths it serves.
   virtual std::vector<std::string> Endpoints() const = 0;
+  // The one of them that carries the picture, where the recognition takes its time.
+  virtual std::string PictureEndpoint() const = 0;
   // The WebSocket stream paths it serves.
   virtual std::vector<std::string> Streams() const { return {}; }
   // request.path is one of Endpoints().

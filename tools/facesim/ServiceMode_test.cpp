@@ -55,11 +55,12 @@ class ServiceModeTest : public ::testing::Test {
   }
 
   ServiceAnswer Post(ServiceMode& mode, const std::string& path, const std::string& body,
-                     const std::string& query = "") {
+                     const std::string& query = "", int wide = 0) {
     ServiceRequest request;
     request.path = path;
     request.query = query;
     request.body = body;
+    request.wide = wide;
     return mode.Handle(request);
   }
 
@@ -129,6 +130,11 @@ TEST_F(ServiceModeTest, FrsVerifyPushesRecognisedWhenTheBestScoreReachesTheTarge
   EXPECT_EQ("VIP", Text(group, "groupname"));
   // Another id goes into the same message when the script asks for a wrong one.
   EXPECT_EQ("other", Text(CJsonObject(answer.push->message("other")), "verify_face_id"));
+  // wide=N pads the pushed group list.
+  const ServiceAnswer wide = Post(frs, FrsMode::kVerify,
+                                  FrsVerifyBody(session, PictureBase64("face-progressive.jpg")), "", 3);
+  EXPECT_TRUE(wide.widened);
+  EXPECT_THAT(wide.push->message("x"), HasSubstr(R"({"groupname":"VIP"},{},{},{}])"));
 }
 
 TEST_F(ServiceModeTest, FrsVerifyPushesNotRecognisedBelowTheTargetOrForABadPicture) {
@@ -259,6 +265,8 @@ TEST_F(ServiceModeTest, FcsWhoisFailsDetectionOfABadPictureAndInfoGivesGroupsAnd
             answer.body);
   EXPECT_EQ(R"({"status":1,"person":{"groups":[],"info":{"name":"Cam"}}})",
             Post(fcs, FcsMode::kInfo, FcsBody("\"person_id\":\"p2\"")).body);
+  EXPECT_EQ(R"({"status":1,"person":{"groups":[{},{}],"info":{"name":"Cam"}}})",
+            Post(fcs, FcsMode::kInfo, FcsBody("\"person_id\":\"p2\""), "", 2).body);
 }
 
 std::string V2VerifyBody(const std::string& session, const std::string& image,
@@ -284,6 +292,9 @@ TEST_F(ServiceModeTest, FrsV2VerifyAnswersTheBestPersonAgainstTheThreshold) {
   EXPECT_EQ("p1", Text(json, "personId"));
   EXPECT_EQ("Zo\xC3\xAB", Text(json, "personName"));
   EXPECT_EQ(R"([{"name":"Employee"},{"name":"VIP"}])", JsonMember(answer.body, {"personGroups"}));
+  answer = Post(v2, FrsV2Mode::kVerify, V2VerifyBody(session, picture), "", 2);
+  EXPECT_EQ(R"([{"name":"Employee"},{"name":"VIP"},{},{}])",
+            JsonMember(answer.body, {"personGroups"}));
 
   // Out of reach: the same person, not a match.
   answer = Post(v2, FrsV2Mode::kVerify,

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tools/common/ListenSocket.h"
+#include "tools/facesim/GzipBomb.h"
 #include "tools/facesim/HttpSession.h"
 #include "tools/facesim/StreamSession.h"
 
@@ -34,13 +35,16 @@ std::chrono::milliseconds Milliseconds(double seconds) {
 }  // namespace
 
 SimServer::SimServer(asio::io_context& io, const FaceSimOptions& options, ServiceMode& mode,
-                     EventPrinter& printer)
+                     EventPrinter& printer, asio::ssl::context* tls)
     : io_(io),
       options_(options),
       mode_(mode),
       printer_(printer),
+      tls_(tls),
+      pool_(std::make_shared<ServicePool>(io, options.concurrency)),
       endpoints_(mode.Endpoints()),
       streams_(mode.Streams()),
+      pictureEndpoint_(mode.PictureEndpoint()),
       acceptor_(io) {}
 
 bool SimServer::Listen(std::string* error) {
@@ -54,10 +58,8 @@ bool SimServer::Listen(std::string* error) {
 
 void SimServer::Accept() {
   simtools::AcceptConnections(acceptor_, printer_, [this](asio::ip::tcp::socket socket) {
-    auto session = std::make_shared<HttpSession>(std::move(socket), *this);
     Forget(httpSessions_);
-    httpSessions_.push_back(session);
-    session->Start();
+    httpSessions_.push_back(StartHttpSession(std::move(socket), *this, tls_));
   });
 }
 
@@ -78,6 +80,7 @@ std::string SimServer::EndpointList() const {
 }
 
 void SimServer::ArmFault(const std::string& endpoint, AnswerFault fault) {
+  if (fault.kind == AnswerFault::Kind::GzipBomb) GzipBomb();  // built here, off the io thread
   asio::post(io_, [this, endpoint, fault]() {
     faults_[endpoint].push_back(fault);
     printer_.Event("armed next " + endpoint + " " + fault.Name());
@@ -100,6 +103,20 @@ void SimServer::SetPushDelay(double seconds) {
   });
 }
 
+void SimServer::StallStreams() {
+  asio::post(io_, [this]() {
+    int stalled = 0;
+    for (const auto& weak : streamSessions_) {
+      auto session = weak.lock();
+      if (session && session->Stall()) {
+        stalledStreams_.push_back(session);
+        ++stalled;
+      }
+    }
+    printer_.Event("ws stall streams=" + std::to_string(stalled));
+  });
+}
+
 void SimServer::GoDown() {
   asio::post(io_, [this]() {
     if (down_) return;
@@ -115,6 +132,7 @@ void SimServer::GoDown() {
     }
     httpSessions_.clear();
     streamSessions_.clear();
+    stalledStreams_.clear();
   });
 }
 

@@ -1,5 +1,9 @@
 #include "tools/facesim/StreamSession.h"
 
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+#include <deque>
+
 #include "tools/facesim/SimServer.h"
 
 namespace facesim {
@@ -20,13 +24,34 @@ std::string Printable(beast::string_view payload) {
   return text;
 }
 
-}  // namespace
+template <typename Stream>
+class StreamSessionOn final : public StreamSession,
+                              public std::enable_shared_from_this<StreamSessionOn<Stream>> {
+ public:
+  StreamSessionOn(Stream stream, SimServer& server, const std::string& path)
+      : StreamSession(path), ws_(std::move(stream)), server_(server) {}
 
-StreamSession::StreamSession(boost::asio::ip::tcp::socket socket, SimServer& server,
-                             std::string path)
-    : ws_(std::move(socket)), server_(server), path_(std::move(path)) {}
+  void Start(HttpRequest request);
+  bool Send(std::shared_ptr<const std::string> message) override;
+  void Drop() override { beast::get_lowest_layer(ws_).close(); }
+  bool Stall() override;
 
-void StreamSession::Start(beast::http::request<beast::http::string_body> request) {
+ private:
+  void OnAccept(beast::error_code ec);
+  void Read();
+  void OnRead(beast::error_code ec, std::size_t bytes);
+  void Write();
+
+  websocket::stream<Stream> ws_;
+  beast::flat_buffer buffer_;
+  SimServer& server_;
+  std::deque<std::shared_ptr<const std::string>> outgoing_;  // front is being written
+  bool open_ = false;
+  bool stalled_ = false;
+};
+
+template <typename Stream>
+void StreamSessionOn<Stream>::Start(HttpRequest request) {
   // The stream's own timeouts take over from the HTTP ones: a silent client is dropped after
   // five minutes (the clients ping every 15 seconds).
   beast::get_lowest_layer(ws_).expires_never();
@@ -41,62 +66,93 @@ void StreamSession::Start(beast::http::request<beast::http::string_body> request
     }
   });
   // Known to the server from the handshake on, so that an outage drops it too.
-  server_.StreamStarted(shared_from_this());
+  server_.StreamStarted(this->shared_from_this());
   ws_.async_accept(request,
-                   [self = shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
+                   [self = this->shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
 }
 
-void StreamSession::OnAccept(beast::error_code ec) {
+template <typename Stream>
+void StreamSessionOn<Stream>::OnAccept(beast::error_code ec) {
   if (ec) {
-    server_.Printer().Error("ws " + path_ + ": upgrade failed: " + ec.message());
+    server_.Printer().Error("ws " + Path() + ": upgrade failed: " + ec.message());
     return;
   }
   open_ = true;
-  server_.Printer().Event("ws open " + path_);
+  server_.Printer().Event("ws open " + Path());
   Read();
 }
 
-void StreamSession::Read() {
-  ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
+template <typename Stream>
+void StreamSessionOn<Stream>::Read() {
+  ws_.async_read(buffer_, [self = this->shared_from_this()](beast::error_code ec,
+                                                            std::size_t bytes) {
     self->OnRead(ec, bytes);
   });
 }
 
-void StreamSession::OnRead(beast::error_code ec, std::size_t bytes) {
+template <typename Stream>
+void StreamSessionOn<Stream>::OnRead(beast::error_code ec, std::size_t bytes) {
+  if (stalled_) return;
   if (ec) {
     // Closed by the client, dropped, timed out or broken: reported once.
-    if (open_) server_.Printer().Event("ws closed " + path_);
+    if (open_) server_.Printer().Event("ws closed " + Path());
     open_ = false;
     outgoing_.clear();
     return;
   }
-  server_.Printer().Event("ws message " + path_ + " bytes=" + std::to_string(bytes));
+  server_.Printer().Event("ws message " + Path() + " bytes=" + std::to_string(bytes));
   buffer_.consume(buffer_.size());
   Read();
 }
 
-bool StreamSession::Send(std::shared_ptr<const std::string> message) {
+template <typename Stream>
+bool StreamSessionOn<Stream>::Stall() {
+  if (!open_) return false;
+  open_ = false;
+  stalled_ = true;
+  outgoing_.clear();
+  // The read in progress ends with an error that leaves the socket open; no other read
+  // follows, so a ping that arrives now stays in the socket, unanswered.
+  beast::get_lowest_layer(ws_).cancel();
+  return true;
+}
+
+template <typename Stream>
+bool StreamSessionOn<Stream>::Send(std::shared_ptr<const std::string> message) {
   if (!open_) return false;
   outgoing_.push_back(std::move(message));
   if (outgoing_.size() == 1) Write();
   return true;
 }
 
-void StreamSession::Write() {
+template <typename Stream>
+void StreamSessionOn<Stream>::Write() {
   ws_.text(true);
   // The handler holds the message: a failed read may empty the queue while it is written.
   const std::shared_ptr<const std::string> message = outgoing_.front();
-  ws_.async_write(boost::asio::buffer(*message),
-                  [self = shared_from_this(), message](beast::error_code ec, std::size_t) {
-                    if (ec || self->outgoing_.empty()) {
-                      self->outgoing_.clear();
-                      return;
-                    }
-                    self->outgoing_.pop_front();
-                    if (!self->outgoing_.empty()) self->Write();
-                  });
+  ws_.async_write(boost::asio::buffer(*message), [self = this->shared_from_this(), message](
+                                                     beast::error_code ec, std::size_t) {
+    if (ec || self->outgoing_.empty()) {
+      self->outgoing_.clear();
+      return;
+    }
+    self->outgoing_.pop_front();
+    if (!self->outgoing_.empty()) self->Write();
+  });
 }
 
-void StreamSession::Drop() { beast::get_lowest_layer(ws_).close(); }
+}  // namespace
+
+template <typename Stream>
+void StartStreamSession(Stream stream, SimServer& server, const std::string& path,
+                        HttpRequest request) {
+  std::make_shared<StreamSessionOn<Stream>>(std::move(stream), server, path)
+      ->Start(std::move(request));
+}
+
+template void StartStreamSession<PlainStream>(PlainStream, SimServer&, const std::string&,
+                                              HttpRequest);
+template void StartStreamSession<TlsStream>(TlsStream, SimServer&, const std::string&,
+                                            HttpRequest);
 
 }  // namespace facesim

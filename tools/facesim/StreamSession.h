@@ -1,14 +1,15 @@
-// One WebSocket connection on a result stream of the simulated service: accepts the upgrade,
-// reports the client's pings (the stream answers them itself) and messages, and sends the
-// pushed results in order. Runs on the io thread only; owned by its pending operations
-// (shared_from_this); the server keeps a weak reference from the handshake on.
+// One WebSocket connection on a result stream of the simulated service, plain (ws) or over TLS
+// (wss): accepts the upgrade, reports the client's pings (the stream answers them itself) and
+// messages, and sends the pushed results in order. A stalled stream reads nothing more, so it
+// answers no ping and sends nothing, but keeps its TCP connection open. Runs on the io thread
+// only; owned by its pending operations, and by the server once stalled; the server keeps a
+// weak reference from the handshake on.
 #pragma once
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/websocket.hpp>
-#include <deque>
+#include <boost/beast/ssl.hpp>
 #include <memory>
 #include <string>
 
@@ -16,31 +17,33 @@ namespace facesim {
 
 class SimServer;
 
-class StreamSession : public std::enable_shared_from_this<StreamSession> {
+using PlainStream = boost::beast::tcp_stream;
+using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+using HttpRequest = boost::beast::http::request<boost::beast::http::string_body>;
+
+class StreamSession {
  public:
-  StreamSession(boost::asio::ip::tcp::socket socket, SimServer& server, std::string path);
+  explicit StreamSession(std::string path) : path_(std::move(path)) {}
+  virtual ~StreamSession() = default;
   StreamSession(const StreamSession&) = delete;
   StreamSession& operator=(const StreamSession&) = delete;
 
-  void Start(boost::beast::http::request<boost::beast::http::string_body> request);
   // Queues a text message; false when the connection is not open.
-  bool Send(std::shared_ptr<const std::string> message);
+  virtual bool Send(std::shared_ptr<const std::string> message) = 0;
   // Closes the connection at once, without a close handshake.
-  void Drop();
+  virtual void Drop() = 0;
+  // Stops reading and sending for good; false when the connection was not open.
+  virtual bool Stall() = 0;
   const std::string& Path() const { return path_; }
 
  private:
-  void OnAccept(boost::beast::error_code ec);
-  void Read();
-  void OnRead(boost::beast::error_code ec, std::size_t bytes);
-  void Write();
-
-  boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
-  boost::beast::flat_buffer buffer_;
-  SimServer& server_;
   const std::string path_;
-  std::deque<std::shared_ptr<const std::string>> outgoing_;  // front is being written
-  bool open_ = false;
 };
+
+// Takes over the connection (PlainStream or TlsStream, handshake done) that carried the
+// upgrade request, and accepts it.
+template <typename Stream>
+void StartStreamSession(Stream stream, SimServer& server, const std::string& path,
+                        HttpRequest request);
 
 }  // namespace facesim

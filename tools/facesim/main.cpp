@@ -10,6 +10,7 @@
 #include "tools/facesim/FaceSimOptions.h"
 #include "tools/facesim/Gallery.h"
 #include "tools/facesim/ScriptRunner.h"
+#include "tools/facesim/ServerTls.h"
 #include "tools/facesim/ServiceMode.h"
 #include "tools/facesim/SimServer.h"
 
@@ -35,9 +36,17 @@ int main(int argc, char** argv) {
       printer.Error(error);
       return 2;
     }
+    std::unique_ptr<boost::asio::ssl::context> tls;
+    if (!options.tlsCertificate.empty()) {
+      tls = facesim::MakeServerTls(options.tlsCertificate, options.tlsKey, &error);
+      if (!tls) {
+        printer.Error(error);
+        return 2;
+      }
+    }
     const std::unique_ptr<facesim::ServiceMode> mode = facesim::MakeServiceMode(options, gallery);
     boost::asio::io_context io;
-    facesim::SimServer server(io, options, *mode, printer);
+    facesim::SimServer server(io, options, *mode, printer, tls.get());
     facesim::ScriptRunner runner(server, printer, [&io] { io.stop(); });
     if (!options.scriptPath.empty() && !runner.LoadScript(options.scriptPath, &error)) {
       printer.Error(error);
