@@ -10,7 +10,7 @@ PACKAGES=(
   libboost-dev libboost-system-dev liblog4cplus-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs python3-websockets
-  libsystemd-dev dpkg-dev file
+  libsystemd-dev dpkg-dev file libssl-dev openssl
 )
 
 # --fuzz adds what the libFuzzer targets need.
