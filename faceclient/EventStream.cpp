@@ -5,6 +5,7 @@
 
 #include "platform/DebugOutput.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 
 namespace {
@@ -16,22 +17,24 @@ int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 }  // namespace
 
 EventStream::EventStream(const char* recognized, const char* unrecognized, platform::Event* stop,
-                         VerifyResultSink* resultOwner, int tickPeriodMs)
+                         VerifyResultSink* resultOwner, int tickPeriodMs, int pongTimeoutMs)
     : recognizedPath(recognized),
       unrecognizedPath(unrecognized),
       stopEvent(stop),
       owner(resultOwner),
-      tickPeriodMs_(tickPeriodMs) {}
+      tickPeriodMs_(tickPeriodMs),
+      pongTimeoutMs_(pongTimeoutMs) {}
 
 EventStream::~EventStream() { Stop(); }
 
-int EventStream::Start(const char* host, int port) {
+int EventStream::Start(const char* host, int port, bool tls, const std::string& caFile) {
   Stop();
-  recognizedClient = std::make_unique<FRSWebSocketClient::WebSocketClient>(this, recognizedPath);
-  unrecognizedClient =
-      std::make_unique<FRSWebSocketClient::WebSocketClient>(this, unrecognizedPath);
-  recognizedClient->SetServer(host, port);
-  unrecognizedClient->SetServer(host, port);
+  recognizedClient = std::make_unique<FRSWebSocketClient::WebSocketClient>(this, recognizedPath,
+                                                                           pongTimeoutMs_);
+  unrecognizedClient = std::make_unique<FRSWebSocketClient::WebSocketClient>(
+      this, unrecognizedPath, pongTimeoutMs_);
+  recognizedClient->SetServer(host, port, tls, caFile);
+  unrecognizedClient->SetServer(host, port, tls, caFile);
   supervisorThread =
       std::make_unique<platform::Thread>("ws-supervisor", &EventStream::SupervisorEntry, this);
   supervisorThread->Resume();
@@ -98,7 +101,7 @@ void EventStream::OnMessage(FRSWebSocketClient::WebSocketClient* client,
 void EventStream::HandleRecognized(const std::string& payload) {
   auto result = std::make_unique<VerifyResult>();
   if (!DecodeRecognizedMessage(payload, result.get())) return;
-  platform::DebugOutput(StringFormat("====%s, %" PRId64 ", %d @4====", result->verifyId.c_str(),
+  platform::DebugOutput(StringFormat("====%s, %" PRId64 ", %d @4====", LogSafe(result->verifyId).c_str(),
                                      NowSeconds(), result->groupId));
   if (owner != nullptr) owner->PushVerifyResult(result.release());
 }
@@ -107,6 +110,6 @@ void EventStream::HandleUnrecognized(const std::string& payload) {
   auto result = std::make_unique<VerifyResult>();
   if (!DecodeUnrecognizedMessage(payload, result.get())) return;
   platform::DebugOutput(
-      StringFormat("====%s, %" PRId64 " @4====", result->verifyId.c_str(), NowSeconds()));
+      StringFormat("====%s, %" PRId64 " @4====", LogSafe(result->verifyId).c_str(), NowSeconds()));
   if (owner != nullptr) owner->PushVerifyResult(result.release());
 }

@@ -1,7 +1,8 @@
 // The FRS server's push channel: two WebSocket connections to the service, one for recognised
 // and one for non-recognised faces. A supervisor thread ticks both every period (15 s): an open
-// connection gets a "heartbeat" ping, a failed or closed one a new attempt. Every message is
-// decoded into a VerifyResult and handed to the owner.
+// connection gets a "heartbeat" ping, a failed or closed one a new attempt; a ping without its
+// pong closes the connection, so a half-open one is retried too. Every message is decoded into
+// a VerifyResult and handed to the owner.
 // Start and Stop run on the thread that owns the stream (the FRS client's start and stop);
 // OnMessage runs on the connection threads. The clients exist from Start to Stop and are
 // touched by the supervisor only between the two.
@@ -22,13 +23,16 @@ class EventStream {
   // stopEvent (manual reset, not signalled) belongs to the caller and outlives the stream.
   EventStream(const char* recognizedPath, const char* unrecognizedPath,
               platform::Event* stopEvent, VerifyResultSink* owner,
-              int tickPeriodMs = kTickPeriodMs);
+              int tickPeriodMs = kTickPeriodMs,
+              int pongTimeoutMs = FRSWebSocketClient::WebSocketClient::kPongTimeoutMs);
   ~EventStream();  // stops
   EventStream(const EventStream&) = delete;
   EventStream& operator=(const EventStream&) = delete;
 
-  // 0, or -1 when the supervisor thread cannot be started.
-  int Start(const char* host, int port);
+  // 0, or -1 when the supervisor thread cannot be started. With tls the connections use wss://
+  // and verify the service against caFile, or the system's trust store when it is empty.
+  int Start(const char* host, int port, bool tls = false,
+            const std::string& caFile = std::string());
   // Ends the supervisor and both connections, and waits for every thread of the stream.
   void Stop();
 
@@ -50,6 +54,7 @@ class EventStream {
   platform::Event* const stopEvent;
   VerifyResultSink* const owner;
   const int tickPeriodMs_;
+  const int pongTimeoutMs_;
 
   // Owner thread only, between Start and Stop; the supervisor uses the clients.
   std::unique_ptr<platform::Thread> supervisorThread;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "pipeline/FaceSnapshot.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/WsTestServer.h"
 
 namespace {
@@ -58,9 +60,9 @@ std::size_t ThreadCount() {
 
 class EventStreamTest : public ::testing::Test {
  protected:
-  explicit EventStreamTest(int periodMs = 200)
+  explicit EventStreamTest(int periodMs = 200, int pongMs = 10000)
       : stopEvent_(true, false),
-        stream_(kRecognized, kUnrecognized, &stopEvent_, &sink_, periodMs) {}
+        stream_(kRecognized, kUnrecognized, &stopEvent_, &sink_, periodMs, pongMs) {}
   void Start(uint16_t port) { ASSERT_EQ(stream_.Start("127.0.0.1", port), 0); }
   bool BothOpen(WsTestServer& server) {
     return WaitFor([&] {
@@ -99,6 +101,14 @@ TEST_F(EventStreamTest, MessagesOfBothStreamsBecomeResults) {
   EXPECT_EQ(results[1].groupId, kGroupNoMatch);
   EXPECT_EQ(log_.Count("On open connection", LogCapture::kInfo), 2);
   EXPECT_EQ(log_.Count("Open new thread for connection", LogCapture::kInfo), 2);
+  // A message of 1 MiB is taken; one byte more is dropped, and the connection with it.
+  const std::string head = R"({"verify_face_id":"max","highest_score":{"fullname":""},"x":")";
+  const std::string atLimit = head + std::string((1u << 20) - head.size() - 2, ' ') + "\"}";
+  server.Send(kUnrecognizedResource, atLimit);
+  server.Send(kUnrecognizedResource, atLimit + " ");
+  ASSERT_TRUE(WaitFor([&] { return log_.CountContaining("is back up") == 1; }));
+  EXPECT_EQ(sink_.Results().back().verifyId, "max");
+  EXPECT_EQ(log_.CountContaining("down: a message over 1048576 bytes was dropped"), 1);
 }
 
 TEST_F(EventStreamTest, AnOpenConnectionIsPingedWithHeartbeatEachTickAndSendsNothingElse) {
@@ -120,12 +130,56 @@ TEST_F(EventStreamTest, AClosedConnectionIsOpenedAgainAtTheNextTick) {
   WsTestServer server;
   Start(server.Port());
   ASSERT_TRUE(BothOpen(server));
-  server.CloseAll();
+  server.CloseAll("bye\r\n2026-12-08 ERROR Vestrel - FORGED");
   ASSERT_TRUE(WaitFor([&] {
-    return server.Opens(kRecognizedResource) == 2 && server.Opens(kUnrecognizedResource) == 2;
+    return server.Opens(kRecognizedResource) == 2 && server.Opens(kUnrecognizedResource) == 2 &&
+           log_.CountContaining("is back up") == 2;
   }));
   EXPECT_GE(log_.Count("On close connection"), 2);
   EXPECT_GE(log_.Count("Exiting connection thread"), 2);
+  // One ERROR line each way per connection; the service's reason stays inside its line.
+  EXPECT_EQ(log_.CountContaining("is down: closed by the service (1000 bye\\r\\n2026-12-08"), 2);
+}
+
+// Heartbeats without pongs close each connection; it is opened again once pongs come back.
+TEST(EventStreamStall, AConnectionWithoutPongsIsClosedAndOpenedAgain) {
+  WsTestServer server;
+  LogCapture log;
+  platform::Event stop(true, false);
+  EventStream stream(kRecognized, kUnrecognized, &stop, nullptr, 300, 100);
+  ASSERT_EQ(stream.Start("127.0.0.1", server.Port()), 0);
+  ASSERT_TRUE(WaitFor([&] { return server.OpenConnections(kRecognizedResource) == 1; }));
+  server.StallPings(true);
+  ASSERT_TRUE(WaitFor([&] { return log.CountContaining("down: no pong within 100 ms") >= 2; }));
+  server.StallPings(false);
+  ASSERT_TRUE(WaitFor([&] { return log.CountContaining("is back up") >= 2; }));
+}
+
+// wss:// with a certificate made now: trusted through the CA file, it is used; refused, no
+// upgrade is sent, and each connection says why in one line however often it retries.
+TEST(EventStreamTls, TheServiceCertificateAndAddressAreVerified) {
+  const struct { const char* address; bool caFile; std::string refusal; } rows[] = {
+      {"127.0.0.1", true, ""},
+      {"127.0.0.1", false, "self-signed certificate"},
+      {"127.0.0.2", true, "it names another host"}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+                           "-subj /CN=fs -addext subjectAltName=IP:" + std::string(row.address) +
+                           " -keyout " + dir / "k" + " -out " + dir / "c" + " 2>/dev/null").c_str()),
+              0);
+    WssTestServer server(0, dir / "c", dir / "k");
+    LogCapture log;
+    platform::Event stop(true, false);
+    EventStream stream(kRecognized, kUnrecognized, &stop, nullptr, 200);
+    ASSERT_EQ(stream.Start("127.0.0.1", server.Port(), true, row.caFile ? dir / "c" : ""), 0);
+    ASSERT_TRUE(WaitFor([&] {
+      return row.refusal.empty() ? server.OpenConnections(kUnrecognizedResource) == 1
+                                 : log.Count("On failed connection") >= 6;
+    }));
+    EXPECT_EQ(log.CountContaining("of 127.0.0.1 does not verify: " + row.refusal),
+              row.refusal.empty() ? 0 : 2);
+  }
 }
 
 TEST_F(EventStreamTest, AServerDownAtStartIsReachedOnceItIsUp) {

@@ -1,35 +1,55 @@
 #include "faceclient/WebSocketClient.h"
 
+// The TLS client configuration; it brings the plain one along.
 #include <websocketpp/client.hpp>
-#include <websocketpp/config/asio_no_tls_client.hpp>
+#include <websocketpp/config/asio_client.hpp>
 
 #include <cstdio>
 #include <exception>
 #include <ostream>
 #include <streambuf>
+#include <type_traits>
 
 #include "faceclient/EventStream.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 
 namespace FRSWebSocketClient {
 
 namespace {
 
-using Endpoint = websocketpp::client<websocketpp::config::asio_client>;
+using PlainConfig = websocketpp::config::asio_client;
+
+// TLS, with a short socket shutdown: a half-open peer never answers the closing close_notify,
+// and the library's 5 s default would keep the attempt alive past the next tick.
+struct TlsConfig : websocketpp::config::asio_tls_client {
+  struct transport_config : websocketpp::config::asio_tls_client::transport_config {
+    static const long timeout_socket_shutdown = 1000;
+  };
+  typedef websocketpp::transport::asio::endpoint<transport_config> transport_type;
+};
 
 constexpr std::size_t kMaxUriChars = 255;
 // A session that the server does not close in time is dropped, so a stop stays short.
 constexpr long kCloseHandshakeTimeoutMs = 500;
+// A longer line of the library's own log is cut (it hex-dumps what it receives).
+constexpr std::size_t kMaxLibraryLogLineChars = 2048;
+const char* const kHeartbeat = "heartbeat";
 
 // The library's own log goes to our log at DEBUG, one line per entry, never to standard output.
 class DebugLogBuffer : public std::streambuf {
+ public:
+  // The text of the first entry, without the library's time and channel: for the error log,
+  // often the only place that names the cause of a failed attempt ("Connection refused").
+  const std::string& First() const { return first_; }
+
  protected:
   int overflow(int c) override {
     if (c == traits_type::eof()) return 0;
     if (c == '\n') {
       Emit();
-    } else {
+    } else if (line_.size() < kMaxLibraryLogLineChars) {
       line_ += static_cast<char>(c);
     }
     return c;
@@ -41,27 +61,134 @@ class DebugLogBuffer : public std::streambuf {
 
  private:
   void Emit() {
+    if (first_.empty()) {
+      const std::size_t channelEnd = line_.find("] ", line_.find("] ") + 1);
+      first_ = channelEnd == std::string::npos ? line_ : line_.substr(channelEnd + 2);
+    }
     CLogHelper* log = CLogHelper::GetInstance();
-    if (log->IsDebugEnabled() && !line_.empty()) log->LogDebug("WebSocket: " + line_);
+    // The library quotes the peer (close reasons, HTTP headers).
+    if (log->IsDebugEnabled() && !line_.empty()) log->LogDebug("WebSocket: " + LogSafe(line_));
     line_.clear();
   }
-  std::string line_;  // used under the library logger's own lock
+  // Used under the library logger's own lock, on the attempt's I/O thread.
+  std::string line_;
+  std::string first_;
 };
+
+// Ends a connection from its I/O thread: a close handshake when it is open; otherwise (still
+// connecting, or a close already under way) at once, so that its fail or close handler runs.
+template <class Connection>
+void CloseNow(const Connection& connection) {
+  websocketpp::lib::error_code ec;
+  connection->close(websocketpp::close::status::going_away, "", ec);
+  if (ec) connection->terminate(websocketpp::lib::error_code());
+}
+
+// The TLS context of one attempt: the service's certificate must chain to the trust store (or
+// to caFile) and name the host. The first reason for refusing it goes to *cause, which the
+// attempt's I/O thread alone touches.
+std::shared_ptr<boost::asio::ssl::context> MakeTlsContext(const std::string& host,
+                                                          const std::string& caFile,
+                                                          std::string* cause) {
+  namespace ssl = boost::asio::ssl;
+  auto context = std::make_shared<ssl::context>(ssl::context::tls_client);
+  boost::system::error_code ec;
+  context->set_verify_mode(ssl::verify_peer, ec);
+  if (caFile.empty()) {
+    context->set_default_verify_paths(ec);
+  } else {
+    context->load_verify_file(caFile, ec);
+  }
+  if (ec) *cause = "cannot load the trusted certificates " + caFile + ": " + ec.message();
+  // The library sets the host as the server name (SNI) itself before the handshake.
+  context->set_verify_callback(
+      [host, cause, matchesHost = ssl::rfc2818_verification(host)](bool preverified,
+                                                                  ssl::verify_context& vc) {
+        const bool ok = matchesHost(preverified, vc);
+        if (!ok && cause->empty()) {
+          const int error = X509_STORE_CTX_get_error(vc.native_handle());
+          *cause = StringFormat("the certificate of %s does not verify: %s", host.c_str(),
+                                error != X509_V_OK ? X509_verify_cert_error_string(error)
+                                                   : "it names another host");
+        }
+        return ok;
+      },
+      ec);
+  return context;
+}
 
 }  // namespace
 
-// One connection attempt: the endpoint, its connection and the sinks of its log.
+// One connection attempt, whatever its transport: what the supervisor does with it.
 struct WebSocketClient::Attempt {
+  virtual ~Attempt() = default;
+  virtual bool Connected() const = 0;
+  // Post to the attempt's I/O thread, which owns the connection.
+  virtual void PostPing(WebSocketClient* client) = 0;
+  virtual void PostClose() = 0;
+  virtual void StopIo() = 0;
+
   DebugLogBuffer accessBuffer;
   DebugLogBuffer errorBuffer;
   std::ostream accessLog{&accessBuffer};
   std::ostream errorLog{&errorBuffer};
-  Endpoint endpoint;
-  Endpoint::connection_ptr connection;
 };
 
-WebSocketClient::WebSocketClient(EventStream* streamOwner, const char* streamPath)
-    : owner(streamOwner), path(streamPath) {}
+template <class Config>
+struct WebSocketClient::AttemptOf final : WebSocketClient::Attempt {
+  using Endpoint = websocketpp::client<Config>;
+  using ConnectionPtr = typename Endpoint::connection_ptr;
+
+  bool Connected() const override { return connection != nullptr; }
+  void PostPing(WebSocketClient* client) override {
+    ConnectionPtr con = connection;
+    endpoint.get_io_service().post([client, con] {
+      try {
+        con->ping(kHeartbeat);
+      } catch (...) {
+        client->Close();
+        CLogHelper::GetInstance()->LogInfo("Pinging failed");
+      }
+    });
+  }
+  void PostClose() override {
+    ConnectionPtr con = connection;
+    endpoint.get_io_service().post([con] { CloseNow(con); });
+  }
+  void StopIo() override { endpoint.stop(); }
+
+  // Why the connection failed or closed, for the line that says the stream is down.
+  std::string EndReason(websocketpp::connection_hdl handle, bool failed) {
+    if (!cause.empty()) return cause;
+    websocketpp::lib::error_code ec;
+    ConnectionPtr con = endpoint.get_con_from_hdl(handle, ec);
+    if (con == nullptr) return "connection lost";
+    if (con->get_local_close_code() == websocketpp::close::status::message_too_big) {
+      return StringFormat("a message over %zu bytes was dropped", kMaxMessageBytes);
+    }
+    if (failed && con->get_response_code() != websocketpp::http::status_code::uninitialized) {
+      return StringFormat("the upgrade was answered with HTTP %d",
+                          static_cast<int>(con->get_response_code()));
+    }
+    if (failed) return con->get_ec().message() + " (" + errorBuffer.First() + ")";
+    const auto remoteCode = con->get_remote_close_code();
+    if (remoteCode != websocketpp::close::status::no_status &&
+        remoteCode != websocketpp::close::status::abnormal_close) {
+      return StringFormat("closed by the service (%d %s)", static_cast<int>(remoteCode),
+                          con->get_remote_close_reason().c_str());
+    }
+    return "connection lost: " + con->get_ec().message();
+  }
+
+  // Destroyed before the log sinks of the base, which it writes to.
+  Endpoint endpoint;
+  ConnectionPtr connection;  // set before the I/O loop runs, constant after
+  std::string cause;         // I/O thread only: a reason this side found (pong, certificate)
+};
+
+WebSocketClient::WebSocketClient(EventStream* streamOwner, const char* streamPath,
+                                 int pongTimeoutMs)
+    : owner(streamOwner), path(streamPath), pongTimeoutMs_(pongTimeoutMs) {}
 
 WebSocketClient::~WebSocketClient() {
   platform::ScopedLock guard(lock);
@@ -69,13 +196,17 @@ WebSocketClient::~WebSocketClient() {
   attempt_.reset();
 }
 
-void WebSocketClient::SetServer(const char* serverHost, int serverPort) {
+void WebSocketClient::SetServer(const char* serverHost, int serverPort, bool tls,
+                                const std::string& caFile) {
   std::snprintf(host, sizeof host, "%s", serverHost != nullptr ? serverHost : "");
   port = serverPort;
+  tls_ = tls;
+  caFile_ = caFile;
 }
 
 std::string WebSocketClient::Uri() const {
-  return StringFormatLimited(kMaxUriChars, "ws://%s:%d/%s", host, port, path);
+  return StringFormatLimited(kMaxUriChars, "%s://%s:%d/%s", tls_ ? "wss" : "ws", host, port,
+                             path);
 }
 
 int WebSocketClient::GetStatus() {
@@ -89,47 +220,28 @@ void WebSocketClient::SetStatus(int newStatus) {
 }
 
 void WebSocketClient::Tick() {
-  CLogHelper* log = CLogHelper::GetInstance();
   platform::ScopedLock guard(lock);
   if (stopping_) return;
-  const bool connected = attempt_ != nullptr && attempt_->connection != nullptr;
-  if (connected && status == Open) {
-    // The connection belongs to its I/O thread: the ping is sent from there.
-    auto connection = attempt_->connection;
-    attempt_->endpoint.get_io_service().post([this, connection] {
-      try {
-        connection->ping("heartbeat");
-      } catch (...) {
-        Close();
-        CLogHelper::GetInstance()->LogInfo("Pinging failed");
-      }
-    });
+  if (connectionThread != nullptr && !connectionThread->Join(0)) {
+    // The attempt is alive: ping its open connection; one that is connecting or closing ends
+    // by itself (every stage has a time-out), and a second attempt would discard its endpoint.
+    if (status == Open && attempt_ != nullptr && attempt_->Connected()) attempt_->PostPing(this);
     return;
   }
-  if (connected && status == Closing) return;
-  // An attempt still in progress is left to finish: a second one would discard its endpoint.
-  if (connectionThread != nullptr && !connectionThread->Join(0)) return;
+  // No attempt is running, so there is no connection, whatever the status says.
   connectionThread = std::make_unique<platform::Thread>("ws-connection",
                                                         &WebSocketClient::ConnectionEntry, this);
   connectionThread->Resume();
-  log->LogInfo("Open new thread for connection");
+  CLogHelper::GetInstance()->LogInfo("Open new thread for connection");
 }
 
 void WebSocketClient::Close() {
   platform::ScopedLock guard(lock);
-  if (attempt_ == nullptr || attempt_->connection == nullptr) return;
-  status = Closing;
+  if (attempt_ == nullptr || !attempt_->Connected()) return;
+  if (status == Open) status = Closing;
   CLogHelper::GetInstance()->LogInfo("Closing connection");
   try {
-    // On the I/O thread, which owns the connection; the close handshake then ends the loop.
-    auto connection = attempt_->connection;
-    Endpoint* endpoint = &attempt_->endpoint;
-    endpoint->get_io_service().post([connection, endpoint] {
-      websocketpp::lib::error_code ec;
-      connection->close(websocketpp::close::status::going_away, "", ec);
-      // A connection that never opened cannot send a close: end its I/O loop instead.
-      if (ec) endpoint->stop();
-    });
+    attempt_->PostClose();
   } catch (...) {
     CLogHelper::GetInstance()->LogInfo("Closing failed");
   }
@@ -146,7 +258,7 @@ void WebSocketClient::Shutdown() {
 void WebSocketClient::StopIo() {
   platform::ScopedLock guard(lock);
   stopping_ = true;
-  if (attempt_ != nullptr) attempt_->endpoint.stop();
+  if (attempt_ != nullptr) attempt_->StopIo();
 }
 
 bool WebSocketClient::WaitForConnectionThread(int timeoutMs) {
@@ -176,40 +288,73 @@ unsigned WebSocketClient::RunConnection() {
     platform::ScopedLock guard(lock);
     if (attempt_ != nullptr) {
       try {
-        attempt_->endpoint.stop();
-        attempt_->endpoint.reset();
+        attempt_->StopIo();
         attempt_.reset();
       } catch (const std::exception& e) {
-        log->LogInfoF("Error occurred at closing connection: %s", e.what());
+        log->LogInfoF("Error occurred at closing connection: %s", LogSafe(e.what()).c_str());
       }
     }
   }
+  unsigned result = 2;
   try {
-    return Connect();
+    result = tls_ ? Connect<TlsConfig>() : Connect<PlainConfig>();
   } catch (const std::exception& e) {
-    log->LogInfoF("Error occurred at getting connection: %s", e.what());
-    return 2;
+    log->LogInfoF("Error occurred at getting connection: %s", LogSafe(e.what()).c_str());
   }
+  // The I/O loop has ended, so the connection has too, even where no handler said so.
+  bool lost = false;
+  {
+    platform::ScopedLock guard(lock);
+    if (status == Open || status == Closing) {
+      status = Closed;
+      lost = true;
+    }
+  }
+  if (lost) ReportDown("the connection ended");
+  return result;
 }
 
+template <class Config>
 unsigned WebSocketClient::Connect() {
   CLogHelper* log = CLogHelper::GetInstance();
-  auto attempt = std::make_unique<Attempt>();
-  Endpoint& endpoint = attempt->endpoint;
+  auto attempt = std::make_unique<AttemptOf<Config>>();
+  AttemptOf<Config>* self = attempt.get();
+  auto& endpoint = attempt->endpoint;
   endpoint.get_alog().set_ostream(&attempt->accessLog);
   endpoint.get_elog().set_ostream(&attempt->errorLog);
   endpoint.set_access_channels(websocketpp::log::alevel::all);
   endpoint.clear_access_channels(websocketpp::log::alevel::frame_payload);
   endpoint.init_asio();
-  endpoint.set_message_handler([this](websocketpp::connection_hdl, Endpoint::message_ptr message) {
-    OnMessage(message->get_payload());
-  });
+  endpoint.set_max_message_size(kMaxMessageBytes);
+  endpoint.set_pong_timeout(pongTimeoutMs_);
+  endpoint.set_message_handler(
+      [this](websocketpp::connection_hdl, typename AttemptOf<Config>::Endpoint::message_ptr m) {
+        OnMessage(m->get_payload());
+      });
   endpoint.set_open_handler([this](websocketpp::connection_hdl) { OnOpen(); });
-  endpoint.set_fail_handler([this](websocketpp::connection_hdl) { OnFail(); });
-  endpoint.set_close_handler([this](websocketpp::connection_hdl) { OnClose(); });
+  // Each ends the I/O loop at once: the pong timer of a heartbeat sent just before the end
+  // would otherwise hold it (and the next attempt) for up to the pong time-out.
+  endpoint.set_fail_handler([this, self](websocketpp::connection_hdl h) {
+    OnFail(self->EndReason(h, true));
+    self->endpoint.stop();
+  });
+  endpoint.set_close_handler([this, self](websocketpp::connection_hdl h) {
+    OnClose(self->EndReason(h, false));
+    self->endpoint.stop();
+  });
+  endpoint.set_pong_timeout_handler([this, self](websocketpp::connection_hdl, std::string) {
+    self->cause = StringFormat("no pong within %d ms of the heartbeat", pongTimeoutMs_);
+    SetStatus(Closing);
+    CloseNow(self->connection);
+  });
+  if constexpr (std::is_same_v<Config, TlsConfig>) {
+    endpoint.set_tls_init_handler([this, self](websocketpp::connection_hdl) {
+      return MakeTlsContext(host, caFile_, &self->cause);
+    });
+  }
 
   websocketpp::lib::error_code ec;
-  Endpoint::connection_ptr connection = endpoint.get_connection(Uri(), ec);
+  typename AttemptOf<Config>::ConnectionPtr connection = endpoint.get_connection(Uri(), ec);
   {
     platform::ScopedLock guard(lock);
     if (ec) {
@@ -229,18 +374,41 @@ unsigned WebSocketClient::Connect() {
 }
 
 void WebSocketClient::OnOpen() {
-  SetStatus(Open);
-  CLogHelper::GetInstance()->LogInfo("On open connection");
+  bool wasDown;
+  {
+    platform::ScopedLock guard(lock);
+    status = Open;
+    wasDown = down_;
+    down_ = false;
+    downReason_.clear();
+  }
+  CLogHelper* log = CLogHelper::GetInstance();
+  log->LogInfo("On open connection");
+  if (wasDown) log->LogInfoF("Event stream %s is back up", LogSafe(Uri()).c_str());
 }
 
-void WebSocketClient::OnFail() {
+void WebSocketClient::OnFail(const std::string& reason) {
   SetStatus(Disconnected);
   CLogHelper::GetInstance()->LogInfo("On failed connection");
+  ReportDown(reason);
 }
 
-void WebSocketClient::OnClose() {
+void WebSocketClient::OnClose(const std::string& reason) {
   SetStatus(Closed);
   CLogHelper::GetInstance()->LogInfo("On close connection");
+  ReportDown(reason);
+}
+
+void WebSocketClient::ReportDown(const std::string& reason) {
+  {
+    platform::ScopedLock guard(lock);
+    if (stopping_ || (down_ && downReason_ == reason)) return;
+    down_ = true;
+    downReason_ = reason;
+  }
+  // The reason may quote the service (a close reason) or a configured host name.
+  CLogHelper::GetInstance()->LogErrorF("Event stream %s is down: %s", LogSafe(Uri()).c_str(),
+                                       LogSafe(reason).c_str());
 }
 
 void WebSocketClient::OnMessage(const std::string& payload) {

@@ -4,9 +4,10 @@
 // it; the record and the connection list are guarded by mutex_. The test thread owns it.
 #pragma once
 
-#include <websocketpp/config/asio_no_tls.hpp>
+#include <websocketpp/config/asio.hpp>
 #include <websocketpp/server.hpp>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -14,12 +15,14 @@
 #include <thread>
 #include <vector>
 
-class WsTestServer {
+template <class Config>
+class BasicWsTestServer {
  public:
-  using Server = websocketpp::server<websocketpp::config::asio>;
+  using Server = websocketpp::server<Config>;
 
-  // port 0 picks a free one.
-  explicit WsTestServer(uint16_t port = 0) {
+  // port 0 picks a free one. The TLS server needs its certificate chain and key (PEM files).
+  explicit BasicWsTestServer(uint16_t port = 0, const std::string& certFile = "",
+                             const std::string& keyFile = "") {
     server_.clear_access_channels(websocketpp::log::alevel::all);
     server_.clear_error_channels(websocketpp::log::elevel::all);
     server_.init_asio();
@@ -39,9 +42,18 @@ class WsTestServer {
     server_.set_ping_handler([this](websocketpp::connection_hdl h, std::string payload) {
       std::lock_guard<std::mutex> guard(mutex_);
       pings_[PathOf(h)].push_back(payload);
-      return true;
+      return !stallPings_;
     });
-    server_.set_message_handler([this](websocketpp::connection_hdl h, Server::message_ptr m) {
+    if constexpr (std::is_same_v<Config, websocketpp::config::asio_tls>) {
+      server_.set_tls_init_handler([certFile, keyFile](websocketpp::connection_hdl) {
+        namespace ssl = boost::asio::ssl;
+        auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
+        context->use_certificate_chain_file(certFile);
+        context->use_private_key_file(keyFile, ssl::context::pem);
+        return context;
+      });
+    }
+    server_.set_message_handler([this](websocketpp::connection_hdl h, typename Server::message_ptr m) {
       std::lock_guard<std::mutex> guard(mutex_);
       messages_[PathOf(h)].push_back(m->get_payload());
     });
@@ -51,7 +63,7 @@ class WsTestServer {
     port_ = server_.get_local_endpoint(ec).port();
     thread_ = std::thread([this] { server_.run(); });
   }
-  ~WsTestServer() {
+  ~BasicWsTestServer() {
     server_.get_io_service().post([this] {
       websocketpp::lib::error_code ec;
       server_.stop_listening(ec);
@@ -65,8 +77,8 @@ class WsTestServer {
       thread_.join();
     }
   }
-  WsTestServer(const WsTestServer&) = delete;
-  WsTestServer& operator=(const WsTestServer&) = delete;
+  BasicWsTestServer(const BasicWsTestServer&) = delete;
+  BasicWsTestServer& operator=(const BasicWsTestServer&) = delete;
 
   uint16_t Port() const { return port_; }
 
@@ -105,12 +117,14 @@ class WsTestServer {
       }
     });
   }
+  // Pings are recorded but get no pong while stalled; the connections stay.
+  void StallPings(bool stall) { stallPings_ = stall; }
   // Closes every connection with a normal close.
-  void CloseAll() {
-    server_.get_io_service().post([this] {
+  void CloseAll(const std::string& reason = "bye") {
+    server_.get_io_service().post([this, reason] {
       for (auto& h : AllConnections()) {
         websocketpp::lib::error_code ec;
-        server_.close(h, websocketpp::close::status::normal, "bye", ec);
+        server_.close(h, websocketpp::close::status::normal, reason, ec);
       }
     });
   }
@@ -131,6 +145,7 @@ class WsTestServer {
   Server server_;
   uint16_t port_ = 0;
   std::thread thread_;
+  std::atomic<bool> stallPings_{false};
 
   std::mutex mutex_;
   std::map<std::string, std::set<websocketpp::connection_hdl, std::owner_less<websocketpp::connection_hdl>>>
@@ -140,3 +155,6 @@ class WsTestServer {
   std::map<std::string, std::vector<std::string>> pings_;
   std::map<std::string, std::vector<std::string>> messages_;
 };
+
+using WsTestServer = BasicWsTestServer<websocketpp::config::asio>;
+using WssTestServer = BasicWsTestServer<websocketpp::config::asio_tls>;
