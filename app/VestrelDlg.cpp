@@ -11,6 +11,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/ServiceManager.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 
 namespace {
 
@@ -132,7 +133,7 @@ void CVestrelDlg::OnDestroy() {
   for (CHikNetDevice* device : devices_) {
     device->Stop();
     // The device thread has ended: its fields are ours to read.
-    log->LogInfoF("Device %s:%d stopped", device->ip.c_str(), device->port);
+    log->LogInfoF("Device %s:%d stopped", LogSafe(device->ip).c_str(), device->port);
     device->ExternalRelease();
   }
   devices_.clear();

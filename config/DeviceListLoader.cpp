@@ -4,6 +4,7 @@
 
 #include "config/XmlAttributes.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 
 namespace {
@@ -15,7 +16,8 @@ int32_t ReadPort(const TiXmlElement* element, const char* name, const std::strin
   int32_t port = 0;
   if (IntAttribute(element, name, &port) && port > 0 && port <= 65535) return port;
   CLogHelper::GetInstance()->LogInfoF("Device %.200s: port \"%.50s\" missing or invalid, using %d",
-                                      ip.c_str(), TextAttribute(element, name).c_str(),
+                                      LogSafe(ip).c_str(),
+                                      LogSafe(TextAttribute(element, name)).c_str(),
                                       kDefaultDevicePort);
   return kDefaultDevicePort;
 }
@@ -33,8 +35,8 @@ bool FitsLoginFields(const DeviceConfig& device) {
   }
   if (field == nullptr) return true;
   CLogHelper::GetInstance()->LogErrorF(
-      "Device %.200s skipped: its %s is longer than the device SDK accepts", device.Ip.c_str(),
-      field);
+      "Device %.200s skipped: its %s is longer than the device SDK accepts",
+      LogSafe(device.Ip).c_str(), field);
   return false;
 }
 

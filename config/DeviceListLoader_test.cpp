@@ -97,12 +97,16 @@ TEST_F(DevInfoTest, PortIsReadLikePercentDWithADefaultForMissingOrInvalid) {
       <Device ip="c" port="http"/>
       <Device ip="d" port="70000"/>
       <Device ip="e" port="-1"/>
+      <Device ip="f&#x0A;ERROR forged" port="x&#x0D;y"/>
     </DeviceList></R>)"));
   EXPECT_EQ(tables_.DeviceConfigs.at("a").Port, 8005);
+  EXPECT_EQ(log_.Count("Device f\\nERROR forged: port \"x\\ry\" missing or invalid, using 8000",
+                       LogCapture::kInfo),
+            1);
   for (const char* ip : {"b", "c", "d", "e"}) {
     EXPECT_EQ(tables_.DeviceConfigs.at(ip).Port, kDefaultDevicePort) << ip;
   }
-  EXPECT_EQ(log_.CountContaining("missing or invalid, using 8000"), 4);
+  EXPECT_EQ(log_.CountContaining("missing or invalid, using 8000"), 5);
 }
 
 TEST_F(DevInfoTest, TextsLongerThanTheLoginFieldsSkipTheDevice) {

@@ -8,13 +8,27 @@
 #include <utility>
 
 #include "pipeline/FolderPath.h"
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 #include "support/TextHelpers.h"
 
 namespace {
+
+// Longest name, id, group or vendor name that an event file holds, in characters.
+constexpr std::size_t kMaxPeerValueChars = 256;
+
+// A value that another system chose, as every XML reader accepts it (see XmlSafe), in the
+// ANSI code page of the document. Where that page is not UTF-8, U+FFFD has no form in it and
+// the converter writes '?' instead.
+std::string PeerValue(const std::string& ansi) {
+  if (platform::AnsiCodePageIsUtf8()) return XmlSafe(ansi, kMaxPeerValueChars);
+  return platform::ConvertUtf8ToAnsi(
+      XmlSafe(platform::ConvertAnsiToUtf8(ansi), kMaxPeerValueChars));
+}
 
 bool BreakDownEventTime(std::time_t eventTime, std::tm* local) {
   *local = std::tm{};
@@ -96,7 +110,7 @@ std::string EventFileWriter::BuildEventXml(const FaceSnapshot& snapshot) const {
   TiXmlDocument document;
   auto* root = new TiXmlElement("POSEvent");
   document.LinkEndChild(root);
-  root->SetAttribute("Vender", vendorName_);
+  root->SetAttribute("Vender", PeerValue(vendorName_));
   AddInfoElement(root, "EventType", "FaceTrack");
   AddInfoElement(root, "EventDateTime", dateTime);
   AddInfoElement(root, "FaceID", StringFormat("%d", snapshot.FaceID));
@@ -105,10 +119,10 @@ std::string EventFileWriter::BuildEventXml(const FaceSnapshot& snapshot) const {
   AddInfoElement(root, "FaceTemperature",
                  StringFormat("%g", static_cast<double>(snapshot.FaceTemperature)));
   AddInfoElement(root, "TemperatureStatus", StringFormat("%d", snapshot.TemperatureStatus));
-  AddInfoElement(root, "PersonId", snapshot.PersonId);
+  AddInfoElement(root, "PersonId", PeerValue(snapshot.PersonId));
   AddInfoElement(root, "GroupId", StringFormat("%d", snapshot.GroupId));
-  AddInfoElement(root, "PersonGroup", snapshot.PersonGroup);
-  AddInfoElement(root, "PersonName", snapshot.PersonName);
+  AddInfoElement(root, "PersonGroup", PeerValue(snapshot.PersonGroup));
+  AddInfoElement(root, "PersonName", PeerValue(snapshot.PersonName));
   AddInfoElement(root, "Confidence", snapshot.Confidence);
   AddInfoElement(root, "TemperatureUnit", StringFormat("%d", snapshot.TemperatureUnit));
   AddInfoElement(root, "WearMask", StringFormat("%d", snapshot.WearMask));

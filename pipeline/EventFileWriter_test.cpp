@@ -20,9 +20,11 @@
 #include "support/LogHelper.h"
 
 namespace fs = std::filesystem;
+using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
@@ -211,6 +213,38 @@ TEST_F(EventFileWriterTest, ConvertsAnsiTextToUtf8) {
   ASSERT_EQ(utf8Values.size(), 15u);
   EXPECT_EQ(utf8Values[0], "Caf\xC3\xA9");
   EXPECT_EQ(utf8Values[11], "Zo\xC3\xAB \xE4\xB8\xAD\xE6\x96\x87");
+}
+
+// A strict XML reader refuses "&#x01;"; a 30 MB name would make a 30 MB file.
+TEST_F(EventFileWriterTest, PeerValuesHoldOnlyXmlCharactersAndAtMost256) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const struct {
+    const char* codePage;
+    std::string in;
+    std::string out;  // as read back from the UTF-8 file
+  } rows[] = {
+      {"UTF-8", "Ann\x01" "B\tC", "Ann" + fffd + "B\tC"},
+      {"UTF-8", "bad \xC3 \x1F", "bad " + fffd + " " + fffd},
+      {"UTF-8", std::string(255, 'x') + "\xC3\xA9\xC3\xA9", std::string(255, 'x') + "\xC3\xA9"},
+      {"CP1252", "J\xFCrgen\x02", "J\xC3\xBCrgen?"},
+      {"CP1252", std::string(300, '\xE9'), [] {
+         std::string e;
+         for (int i = 0; i < 256; ++i) e += "\xC3\xA9";
+         return e;
+       }()},
+  };
+  for (const auto& row : rows) {
+    setenv("VESTREL_ANSI_CODEPAGE", row.codePage, 1);
+    const EventFileWriter writer(Folder(), row.in);
+    FaceSnapshot snapshot = DirectSnapshot();
+    snapshot.PersonId = snapshot.PersonGroup = snapshot.PersonName = row.in;
+    ASSERT_TRUE(writer.WriteEventFile(snapshot));
+    const std::string text = ReadFile(writer.MakeEventFileName(snapshot));
+    EXPECT_THAT(text, Not(ContainsRegex("&#x(0[0-8BCEF]|1)"))) << row.in;
+    const std::vector<std::string> values = ReadBack(text);
+    ASSERT_EQ(values.size(), 15u);
+    for (const int index : {0, 8, 10, 11}) EXPECT_EQ(values[index], row.out) << index;
+  }
 }
 
 TEST_F(EventFileWriterTest, FormatsTemperatureWithSixSignificantDigits) {

@@ -9,6 +9,7 @@
 #include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 
 CameraTime UnpackCameraTime(uint32_t packed) {
   CameraTime t;
@@ -80,11 +81,11 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   std::lock_guard<std::mutex> guard(intakeLock_);
   const auto posId = posIdByIp_.find(ip);
   if (posId == posIdByIp_.end() && defaultPosId_.empty()) {
-    log->LogInfoF("Device config for %s not found...", ip.c_str());
+    log->LogInfoF("Device config for %s not found...", LogSafe(ip).c_str());
     return;
   }
   if (IsDuplicateFaceLocked(ip, faceId)) {
-    log->LogInfoF("IP(%s), Duplicate face id received(%d)...", ip.c_str(), faceId);
+    log->LogInfoF("IP(%s), Duplicate face id received(%d)...", LogSafe(ip).c_str(), faceId);
     return;
   }
   const CameraTime cameraTime = UnpackCameraTime(result.dwAbsTime);

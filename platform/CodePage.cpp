@@ -222,6 +222,8 @@ std::string AnsiCodePageName() {
   return codeset != nullptr && *codeset != '\0' ? codeset : "ANSI_X3.4-1968";
 }
 
+bool AnsiCodePageIsUtf8() { return IsUtf8(AnsiCodePageName()); }
+
 // Seven-bit text reads the same in every supported code page and in UTF-8; event documents are
 // mostly base64, so they skip the converter.
 static bool IsSevenBit(const std::string& text) {

@@ -14,5 +14,7 @@ std::string ConvertUtf8ToAnsi(const std::string& utf8);
 
 // The name of the ANSI code page in use, as given to the converter.
 std::string AnsiCodePageName();
+// True when the ANSI code page is UTF-8 itself (the conversions then only repair bad bytes).
+bool AnsiCodePageIsUtf8();
 
 }  // namespace platform

@@ -23,7 +23,7 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
 seeds_of() {
   case "$1" in
-    json_fuzz) echo tests/data/json-test-suite/test_parsing ;;
+    json_fuzz) echo tests/data/json-test-suite/test_parsing tests/data/fuzz/json ;;
     sdk_frame_fuzz) echo tests/data/fuzz/sdk_frame ;;
     config_fuzz) echo tests/data/fuzz/config ;;
     frs_message_fuzz) echo tests/data/fuzz/frs_message ;;
@@ -43,7 +43,9 @@ failed=0
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
-  cp -n "$(seeds_of "$target")"/* "$corpus"/ 2>/dev/null || true
+  for seeds in $(seeds_of "$target"); do
+    cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
+  done
   log="$build/logs/$target.log"
   echo "=== $target: ${seconds}s from $(ls "$corpus" | wc -l) inputs"
   if ASAN_OPTIONS=detect_leaks=1 "$build/$target" -max_total_time="$seconds" \

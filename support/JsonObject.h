@@ -1,40 +1,17 @@
 // A small JSON document for the face clients' request bodies and server answers: parse at
 // construction, compact printing, typed lookup by key (ASCII case ignored) or array index,
-// appending members. One object is used by one thread at a time; any number of objects may
-// parse, print and look up on different threads at once (the parser keeps no shared state).
+// appending members. One object is used by one thread at a time, even for its const lookups
+// (they move the object's walk cursor); any number of objects may parse, print and look up on
+// different threads at once (the parser keeps no shared state).
 #pragma once
 
-#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "support/JsonNode.h"
+
 namespace neb {
-
-// Node types.
-enum {
-  kJsonFalse = 0,
-  kJsonTrue = 1,
-  kJsonNull = 2,
-  kJsonInt = 3,
-  kJsonDouble = 4,
-  kJsonString = 5,
-  kJsonArray = 6,
-  kJsonObject = 7,
-};
-
-// One JSON value. Allocated zero-filled with calloc, released with free together with its
-// strings, its subtree and its following siblings.
-struct JsonNode {
-  JsonNode* next;  // next member or element of the same object or array
-  JsonNode* prev;
-  JsonNode* child;     // first member or element; null when empty
-  int type;            // one of the kJson* values
-  char* stringValue;   // decoded text of a string node, owned
-  int64_t intValue;    // integer value; truncation of a double; 1 for true
-  double doubleValue;  // numeric value of integer and double nodes
-  int sign;            // -1 prints an integer signed, 1 unsigned
-  char* key;           // member name inside an object, owned
-};
 
 // Text handed to this class ends at its first NUL byte, like the text of a server answer.
 // Every Get leaves its output unchanged when it returns false (a copy into a CJsonObject
@@ -71,7 +48,8 @@ class CJsonObject {
   // Node type (kJson*) of the member that Get would find for key; -1 when there is none.
   int GetType(const std::string& key) const;
 
-  // Elements of a root array, 0-based.
+  // Elements of a root array, 0-based. Walking every index in order, with GetArraySize()
+  // asked on every turn, costs O(n) in all (as does walking GetKeys() with Get by name).
   bool Get(int index, CJsonObject& out) const;
   bool Get(int index, std::string& out) const;
   int GetArraySize() const;
@@ -89,11 +67,21 @@ class CJsonObject {
  private:
   const JsonNode* FindMember(const std::string& key) const;
   const JsonNode* FindElement(int index) const;
+  int CountMembers() const;
+  static bool CopyOut(const JsonNode* node, CJsonObject& out);
+  void ForgetWalk();
   bool CheckNewMember(const std::string& key);
   bool AppendMember(const std::string& key, JsonNode* value);
 
   JsonNode* root_;
   std::string errMsg_;
+  // What walks have learnt about the root container; cleared whenever it is parsed anew.
+  mutable int size_ = -1;                     // members or elements; -1 until counted
+  mutable const JsonNode* cursor_ = nullptr;  // element found last, at cursorIndex_
+  mutable int cursorIndex_ = 0;
+  JsonNode* last_ = nullptr;  // last member, once an Add has looked for it
+  mutable std::unordered_map<std::string, const JsonNode*> keyIndex_;  // folded name: first
+  mutable bool keyIndexBuilt_ = false;
 };
 
 }  // namespace neb

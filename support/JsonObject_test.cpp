@@ -123,6 +123,52 @@ TEST(JsonLookup, SubDocumentCopies) {
   EXPECT_EQ(0, json.GetArraySize());
 }
 
+TEST(JsonLookup, WalksInAnyOrderAndWideObjectsKeepFirstMemberWins) {
+  std::string text = "[";
+  for (int i = 0; i < 40; ++i) text += (i > 0 ? ",\"" : "\"") + std::to_string(i) + "\"";
+  CJsonObject json(text + "]");
+  std::vector<int> order;
+  for (int i = 0; i < 40; ++i) order.push_back(i);                 // up
+  for (int i = 39; i >= 0; --i) order.push_back(i);                // down
+  for (int i = 0; i < 20; ++i) order.insert(order.end(), {i, 39 - i});  // from both ends
+  for (const int index : order) {
+    std::string element;
+    ASSERT_TRUE(json.Get(index, element));
+    EXPECT_EQ(std::to_string(index), element);
+  }
+  ASSERT_TRUE(json.Parse(R"(["x"])"));  // a new document forgets the old walk
+  std::string element;
+  EXPECT_FALSE(json.Get(39, element));
+  EXPECT_EQ(1, json.GetArraySize());
+
+  text = "{";
+  for (int i = 0; i < 20; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  CJsonObject wide(text + R"("K5":"second"})");
+  int value = -1;
+  EXPECT_TRUE(wide.Get("K5", value));
+  EXPECT_EQ(5, value);
+  EXPECT_EQ(neb::kJsonInt, wide.GetType("k19"));
+  EXPECT_FALSE(wide.Add("K19", 1));
+  EXPECT_TRUE(wide.Add("new", 7));
+  EXPECT_TRUE(wide.Get("NEW", value));
+  EXPECT_EQ(7, value);
+  EXPECT_EQ(-1, wide.GetType("k20"));
+}
+
+// Copies are made without printing where the printed form is plain; they must read the same.
+TEST(JsonLookup, ElementCopiesEqualTheirPrintedForm) {
+  const char* const elements[] = {
+      "-0", "9007199254740992", "9007199254740993", "-9007199254740992", "-9007199254740993",
+      "18446744073709551615", "-2147483649", "0.1234567", "true", "false", "null", "\"a\\u0001\"",
+      R"({"a":[1,{"B":-0,"c":"\n"}],"":{},"d":[]})", "[[],[{}],-1]"};
+  for (const char* element : elements) {
+    CJsonObject json(std::string("[0,") + element + "]");
+    CJsonObject copy;
+    ASSERT_TRUE(json.Get(1, copy)) << element;
+    EXPECT_EQ(CJsonObject(CJsonObject(element).ToString()).ToString(), copy.ToString());
+  }
+}
+
 TEST(JsonAdd, EmptyObjectPrintsNothingUntilFirstMember) {
   CJsonObject json;
   EXPECT_EQ("", json.ToString());

@@ -3,6 +3,7 @@
 // Pure functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,3 +11,9 @@
 // "\xNN", so that a peer can never start a line of its own in the log. Everything else, bytes
 // of any code page included, is kept as it is.
 std::string LogSafe(std::string_view peerText);
+
+// The text, read as UTF-8, as an XML 1.0 document may hold it: each C0 control other than
+// tab, LF and CR, each U+FFFE and U+FFFF, and each byte sequence that is not valid UTF-8
+// (surrogates and overlong forms included) becomes one U+FFFD. The result ends after its
+// first maxChars characters, so it is never cut inside one.
+std::string XmlSafe(std::string_view peerText, std::size_t maxChars);
