@@ -14,10 +14,10 @@
 // clang-format off
 #include <cstdio>
 #include <jpeglib.h>
-#include <jerror.h>
 // clang-format on
 
-#include "pipeline/BilinearScaler.h"
+#include "platform/FileSystem.h"
+
 
 namespace {
 
@@ -30,22 +30,11 @@ struct JpegErrorManager {
   char message[JMSG_LENGTH_MAX];
 };
 
-// Warnings after which part of the picture is missing or made up (libjpeg fills the rest with
-// grey and goes on). Warnings about markers and metadata leave the pixels intact.
-bool LosesPictureData(int code) {
-  switch (code) {
-    case JWRN_HIT_MARKER:
-    case JWRN_JPEG_EOF:
-    case JWRN_HUFF_BAD_CODE:
-    case JWRN_ARITH_BAD_CODE:
-    case JWRN_MUST_RESYNC:
-    case JWRN_BOGUS_PROGRESSION:
-    case JWRN_NOT_SEQUENTIAL:
-      return true;
-    default:
-      return false;
-  }
-}
+// The decoder's progress monitor; it sees the codec between two steps of input.
+struct ScanLimit {
+  jpeg_progress_mgr pub;  // first member: libjpeg hands back a pointer to it
+  JpegErrorManager* errors;
+};
 
 [[noreturn]] void JumpBack(JpegErrorManager* errors, const char* text) {
   std::snprintf(errors->message, sizeof errors->message, "%s", text);
@@ -62,12 +51,23 @@ static void JumpBackOnError(j_common_ptr codec) {
   std::longjmp(errors->jump, 1);
 }
 
-// Replaces libjpeg's message routine, which would print to stderr: trace messages and harmless
-// warnings are dropped, warnings that lose picture data end the decode.
-static void JumpBackOnDataLoss(j_common_ptr codec, int level) {
-  if (level >= 0) return;
-  codec->err->num_warnings++;
-  if (LosesPictureData(codec->err->msg_code)) JumpBackOnError(codec);
+// Replaces libjpeg's message routine, which would print to stderr. A warning (damaged or
+// missing data, which libjpeg fills in and goes on) is counted, never an end: the picture is
+// made from what decodes, as djpeg makes it.
+static void CountWarnings(j_common_ptr codec, int level) {
+  if (level < 0) codec->err->num_warnings++;
+}
+
+// Called before each step of input: every new scan is counted before its data is decoded.
+static void StopAfterScanLimit(j_common_ptr codec) {
+  if (!codec->is_decompressor) return;
+  auto* decoder = reinterpret_cast<j_decompress_ptr>(codec);
+  if (decoder->input_scan_number > kMaxJpegScans) {
+    auto* limit = reinterpret_cast<ScanLimit*>(codec->progress);
+    std::snprintf(limit->errors->message, sizeof limit->errors->message,
+                  "JPEG picture has more than %d scans", kMaxJpegScans);
+    std::longjmp(limit->errors->jump, 1);
+  }
 }
 
 }  // extern "C"
@@ -77,7 +77,7 @@ namespace {
 jpeg_error_mgr* InstallErrorManager(JpegErrorManager* errors) {
   jpeg_std_error(&errors->pub);
   errors->pub.error_exit = JumpBackOnError;
-  errors->pub.emit_message = JumpBackOnDataLoss;
+  errors->pub.emit_message = CountWarnings;
   errors->message[0] = '\0';
   return &errors->pub;
 }
@@ -101,6 +101,10 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
   std::memset(&codec, 0, sizeof codec);  // so that destroying it is safe at any point
   JpegErrorManager errors;
   codec.err = InstallErrorManager(&errors);
+  ScanLimit scanLimit;
+  std::memset(&scanLimit, 0, sizeof scanLimit);
+  scanLimit.pub.progress_monitor = StopAfterScanLimit;
+  scanLimit.errors = &errors;
   if (setjmp(errors.jump) != 0) {
     jpeg_destroy_decompress(&codec);
     out->block.reset();
@@ -108,6 +112,7 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
     return false;
   }
   jpeg_create_decompress(&codec);
+  codec.progress = &scanLimit.pub;
   if (source.file != nullptr) {
     jpeg_stdio_src(&codec, source.file);
   } else {
@@ -119,8 +124,11 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
       codec.jpeg_color_space == JCS_YCCK) {
     JumpBack(&errors, "four-component (CMYK/YCCK) JPEG is not supported");
   }
-  if (uint64_t{codec.image_width} * codec.image_height > uint64_t{kMaxSnapPixels}) {
-    JumpBack(&errors, "JPEG picture has more pixels than the limit of 50000000");
+  if (codec.image_width > kMaxJpegSide || codec.image_height > kMaxJpegSide) {
+    char text[JMSG_LENGTH_MAX];
+    std::snprintf(text, sizeof text, "JPEG picture of %ux%u pixels is larger than %dx%d",
+                  codec.image_width, codec.image_height, kMaxJpegSide, kMaxJpegSide);
+    JumpBack(&errors, text);
   }
   codec.out_color_space = JCS_RGB;  // grayscale comes out as three equal samples
   if (!jpeg_start_decompress(&codec) || codec.output_components != 3) {
@@ -205,7 +213,7 @@ std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* widt
     SetError(error, "no source path");
     return nullptr;
   }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenOwnFile(path);
   if (file == nullptr) {
     SetError(error, OpenError("cannot open", path, errno));
     return nullptr;
@@ -243,7 +251,7 @@ bool EncodeJpegFile(const std::string& path, const uint8_t* block, int32_t heigh
                         " is not valid");
     return false;
   }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = platform::CreatePrivateFile(path);
   if (file == nullptr) {
     SetError(error, OpenError("cannot create", path, errno));
     return false;

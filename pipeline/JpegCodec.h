@@ -1,6 +1,8 @@
 // JPEG files to and from 8-bit RGB blocks (rows top to bottom, three samples per pixel, no
 // padding) over libjpeg. Every libjpeg error becomes a false or null result with its message
-// in *error; nothing ends the process. Stateless; any thread (each call has its own codec).
+// in *error; nothing ends the process. Files are work files: a symbolic link in a file's place
+// is refused, and a written file is readable by its owner only. Stateless; any thread (each
+// call has its own codec).
 #pragma once
 
 #include <cstddef>
@@ -8,10 +10,17 @@
 #include <memory>
 #include <string>
 
+// What a capture camera never sends, and what bounds the cost of one picture: more scans than
+// this (a progressive picture may send each coefficient bit in a scan of its own, and every
+// scan walks the whole picture), or a side longer than this.
+constexpr int kMaxJpegScans = 64;
+constexpr unsigned kMaxJpegSide = 4096;
+
 // Decodes a colour or grayscale JPEG file to RGB. Fails for four-component (CMYK, YCCK) files,
-// for a picture whose header declares more than kMaxSnapPixels pixels (before any pixel memory
-// is allocated), and for damaged data that libjpeg would only warn about (a truncated file,
-// a corrupt entropy-coded segment).
+// for a picture with a side longer than kMaxJpegSide (seen in the header, before any pixel
+// memory is allocated), and at the start of scan kMaxJpegScans + 1. Damaged data that libjpeg
+// only warns about (a truncated file, a corrupt entropy-coded segment) still decodes: the lost
+// part comes out as libjpeg fills it in.
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
                                           std::string* error = nullptr);
 
