@@ -54,8 +54,8 @@ TEST_F(DevInfoTest, PosIdThatIsNotAPlainNameSkipsItsDevice) {
   for (const std::string& id : refused) {
     tables_ = DeviceTables();
     log_.Clear();
-    ASSERT_TRUE(Load("<R><DeviceList><Device ip=\"10.0.0.2\" POSID=\"" + id +
-                     "\"/><Device ip=\"10.0.0.3\" POSID=\" 7.1 \"/></DeviceList>"
+    ASSERT_TRUE(Load("<R><DeviceList><Device ip=\"10.0.0.2\" port=\"1\" POSID=\"" + id +
+                     "\"/><Device ip=\"10.0.0.3\" port=\"1\" POSID=\" 7.1 \"/></DeviceList>"
                      "<Default POSID=\"" + id + "\"/></R>"))
         << id;
     EXPECT_EQ(tables_.DeviceConfigs.count("10.0.0.2"), 0u) << id;

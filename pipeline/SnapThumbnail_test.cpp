@@ -115,7 +115,9 @@ TEST_F(SnapThumbnailTest, DamagedPicturesAreMadeAndCostlyOnesRefused) {
     std::string error;
     const bool made = MakeSnapThumbnail(source, temp_ / "thumb.jpg", 200, 200, &error);
     EXPECT_EQ(made, row.reason == nullptr) << row.name << ": " << error;
-    if (row.reason != nullptr) EXPECT_EQ(error, row.reason) << row.name;
+    if (row.reason != nullptr) {
+      EXPECT_EQ(error, row.reason) << row.name;
+    }
   }
 }
 
