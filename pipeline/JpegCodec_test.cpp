@@ -79,22 +79,19 @@ TEST_F(JpegCodecTest, RejectsAHeaderWithASideLongerThan4096) {
     ++sof;
   }
   ASSERT_LT(sof + 9, bytes.size());
-  for (const auto& [height, width] : {std::pair{4097, 8}, std::pair{8, 4097}}) {
-    // Height and width after the marker, length and precision.
-    bytes[sof + 5] = static_cast<char>(height >> 8);
-    bytes[sof + 6] = static_cast<char>(height & 0xFF);
-    bytes[sof + 7] = static_cast<char>(width >> 8);
-    bytes[sof + 8] = static_cast<char>(width & 0xFF);
-    WriteBytes(temp_ / "huge.jpg", bytes);
-    std::string error;
-    EXPECT_FALSE(DecodeJpegFile(temp_ / "huge.jpg", nullptr, nullptr, &error));
-    EXPECT_THAT(error, HasSubstr("is larger than 4096x4096"));
-  }
+  // Height 6000 and width 10000 after the marker, length and precision.
+  bytes[sof + 5] = static_cast<char>(6000 >> 8);
+  bytes[sof + 6] = static_cast<char>(6000 & 0xFF);
+  bytes[sof + 7] = static_cast<char>(10000 >> 8);
+  bytes[sof + 8] = static_cast<char>(10000 & 0xFF);
+  WriteBytes(temp_ / "huge.jpg", bytes);
+  std::string error;
+  EXPECT_FALSE(DecodeJpegFile(temp_ / "huge.jpg", nullptr, nullptr, &error));
+  EXPECT_THAT(error, HasSubstr("10000x6000 pixels is larger than 4096x4096"));
 }
 
 TEST_F(JpegCodecTest, DecodesFromMemoryWhatItDecodesFromTheFile) {
-  for (const char* name :
-       {"face-640x480.jpg", "face-gray.jpg", "face-progressive.jpg", "truncated.jpg"}) {
+  for (const char* name : {"face-640x480.jpg", "truncated.jpg", "face-progressive.jpg"}) {
     const std::vector<char> bytes = ReadBytes(DataFile(name));
     int32_t fileWidth = 0, fileHeight = 0, width = 0, height = 0;
     const auto fromFile = DecodeJpegFile(DataFile(name), &fileWidth, &fileHeight);
@@ -111,7 +108,7 @@ TEST_F(JpegCodecTest, DecodesFromMemoryWhatItDecodesFromTheFile) {
   std::string error;
   EXPECT_FALSE(DecodeJpegMemory(nullptr, 0, nullptr, nullptr, &error));
   EXPECT_THAT(error, HasSubstr("Empty input"));
-  for (const char* name : {"not-a-jpeg.jpg", "face-cmyk.jpg"}) {
+  for (const char* name : {"empty.jpg", "not-a-jpeg.jpg", "face-cmyk.jpg"}) {
     const std::vector<char> bytes = ReadBytes(DataFile(name));
     error.clear();
     EXPECT_FALSE(DecodeJpegMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),

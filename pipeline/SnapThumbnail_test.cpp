@@ -98,11 +98,7 @@ TEST_F(SnapThumbnailTest, DamagedPicturesAreMadeAndCostlyOnesRefused) {
   std::string corrupt = whole;
   corrupt[whole.size() / 2] = '\xFF';  // a marker in the middle of the entropy-coded data
   corrupt[whole.size() / 2 + 1] = '\xD0';
-  const struct {
-    const char* name;
-    std::string bytes;
-    const char* reason;
-  } rows[] = {
+  const struct { const char* name; std::string bytes; const char* reason; } rows[] = {
       {"cut in half", whole.substr(0, whole.size() / 2), nullptr},
       {"corrupt segment", corrupt, nullptr},
       {"55 scans", MakeManyScanJpeg(64, 48, 5), nullptr},
