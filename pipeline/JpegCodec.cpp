@@ -14,6 +14,7 @@
 // clang-format off
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 // clang-format on
 
 #include "platform/FileSystem.h"
@@ -28,7 +29,25 @@ struct JpegErrorManager {
   jpeg_error_mgr pub;  // first member: libjpeg hands back a pointer to it
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool refuseDamage = false;
 };
+
+// Warnings after which part of the picture is missing or made up (libjpeg fills the rest with
+// grey and goes on). Warnings about markers and metadata leave the pixels intact.
+bool LosesPictureData(int code) {
+  switch (code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_JPEG_EOF:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // The decoder's progress monitor; it sees the codec between two steps of input.
 struct ScanLimit {
@@ -51,11 +70,14 @@ static void JumpBackOnError(j_common_ptr codec) {
   std::longjmp(errors->jump, 1);
 }
 
-// Replaces libjpeg's message routine, which would print to stderr. A warning (damaged or
-// missing data, which libjpeg fills in and goes on) is counted, never an end: the picture is
-// made from what decodes, as djpeg makes it.
+// Replaces libjpeg's message routine, which would print to stderr. A warning is counted; one
+// that loses picture data (which libjpeg fills in and goes on) ends the decode only when the
+// caller refuses damage: otherwise the picture is made from what decodes, as djpeg makes it.
 static void CountWarnings(j_common_ptr codec, int level) {
-  if (level < 0) codec->err->num_warnings++;
+  if (level >= 0) return;
+  codec->err->num_warnings++;
+  auto* errors = reinterpret_cast<JpegErrorManager*>(codec->err);
+  if (errors->refuseDamage && LosesPictureData(codec->err->msg_code)) JumpBackOnError(codec);
 }
 
 // Called before each step of input: every new scan is counted before its data is decoded.
@@ -94,6 +116,7 @@ struct DecodeSource {
   std::FILE* file = nullptr;
   const uint8_t* data = nullptr;
   std::size_t size = 0;
+  JpegDamage damage = JpegDamage::kRefuse;
 };
 
 bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
@@ -101,6 +124,7 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
   std::memset(&codec, 0, sizeof codec);  // so that destroying it is safe at any point
   JpegErrorManager errors;
   codec.err = InstallErrorManager(&errors);
+  errors.refuseDamage = source.damage == JpegDamage::kRefuse;
   ScanLimit scanLimit;
   std::memset(&scanLimit, 0, sizeof scanLimit);
   scanLimit.pub.progress_monitor = StopAfterScanLimit;
@@ -208,7 +232,7 @@ std::unique_ptr<uint8_t[]> TakeDecoded(bool decoded, DecodeOutput* out, int32_t*
 }  // namespace
 
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
-                                          std::string* error) {
+                                          std::string* error, JpegDamage damage) {
   if (path.empty()) {
     SetError(error, "no source path");
     return nullptr;
@@ -220,6 +244,7 @@ std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* widt
   }
   DecodeSource source;
   source.file = file;
+  source.damage = damage;
   DecodeOutput out;
   const bool decoded = RunDecoder(source, &out);
   std::fclose(file);

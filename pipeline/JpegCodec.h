@@ -19,12 +19,14 @@ constexpr unsigned kMaxJpegSide = 4096;
 // Decodes a colour or grayscale JPEG file to RGB. Fails for four-component (CMYK, YCCK) files,
 // for a picture with a side longer than kMaxJpegSide (seen in the header, before any pixel
 // memory is allocated), and at the start of scan kMaxJpegScans + 1. Damaged data that libjpeg
-// only warns about (a truncated file, a corrupt entropy-coded segment) still decodes: the lost
-// part comes out as libjpeg fills it in.
+// only warns about (a truncated file, a corrupt entropy-coded segment) fails with kRefuse; with
+// kAccept it decodes, the lost part as libjpeg fills it in (as djpeg does).
+enum class JpegDamage { kRefuse, kAccept };
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
-                                          std::string* error = nullptr);
+                                          std::string* error = nullptr,
+                                          JpegDamage damage = JpegDamage::kRefuse);
 
-// The same for JPEG data held in memory (size bytes at data).
+// The same for JPEG data held in memory (size bytes at data), refusing damage.
 std::unique_ptr<uint8_t[]> DecodeJpegMemory(const uint8_t* data, std::size_t size, int32_t* width,
                                             int32_t* height, std::string* error = nullptr);
 

@@ -122,7 +122,8 @@ pass "Vestrel stopped with status 0, log in bin/"
 for f in "$WORK"/events/7_4[23]_*.txt "$SITE/bin/vestrel.log"; do
   [ "$(stat -c %a "$f")" = 640 ] || fail "$f is not 0640 under the unit's UMask"
 done
-[ "$(stat -c %a "$SITE/bin/tmpSrc.jpg")" = 600 ] || fail "tmpSrc.jpg is not 0600"
+work=$(compgen -G "$SITE/bin/tmpSrc*.jpg") || fail "no work file"
+[ "$(stat -c %a $work)" = 600 ] || fail "$work is not 0600"
 pass "event files and log 0640, work files 0600"
 
 # syscalls NAME...: the system calls of a systemd set, its nested sets expanded.
@@ -178,7 +179,8 @@ if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; the
   timeout 300 cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/pkg" > "$WORK/cpack.log" 2>&1 ||
     fail "cpack: $(tail -20 "$WORK/cpack.log")"
   deb=$(compgen -G "$WORK/pkg/vestrel_*.deb") || fail "no package in $WORK/pkg"
-  dpkg-deb -c "$deb" | awk '{print $6}' > "$WORK/files"
+  dpkg-deb -c "$deb" > "$WORK/listing"
+  awk '{print $6}' "$WORK/listing" > "$WORK/files"
   for f in ./opt/vestrel/bin/vestrel ./opt/vestrel/bin/vestrel-check ./opt/vestrel/bin/vestrel-camsim \
            ./opt/vestrel/bin/Logger.properties ./opt/vestrel/bin/DevInfo.xml \
            ./opt/vestrel/Config.ini ./lib/systemd/system/vestrel.service; do
@@ -202,7 +204,7 @@ if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; the
   grep -q "/var/spool/vestrel" "$WORK/control/postinst" || fail "postinst makes no spool folder"
   grep -q "dpkg-statoverride --add root vestrel 0640" "$WORK/control/preinst" ||
     fail "preinst does not unpack DevInfo.xml as root:vestrel 0640"
-  dpkg-deb -c "$deb" | grep -q "^-rw-r----- .*/opt/vestrel/bin/DevInfo.xml$" ||
+  grep -q "^-rw-r----- .*/opt/vestrel/bin/DevInfo.xml$" "$WORK/listing" ||
     fail "package ships DevInfo.xml readable by everyone"
   dpkg-deb -x "$deb" "$WORK/unpacked"
   grep -qx "ExecStart=$PREFIX/bin/vestrel" "$WORK/unpacked/lib/systemd/system/vestrel.service" ||
