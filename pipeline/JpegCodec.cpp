@@ -231,6 +231,27 @@ std::unique_ptr<uint8_t[]> TakeDecoded(bool decoded, DecodeOutput* out, int32_t*
 
 }  // namespace
 
+int CountJpegScans(const uint8_t* data, std::size_t size, int limit) {
+  constexpr uint8_t kMarker = 0xFF, kStartOfImage = 0xD8, kEndOfImage = 0xD9, kStartOfScan = 0xDA;
+  if (size < 2 || data[0] != kMarker || data[1] != kStartOfImage) return 0;
+  int scans = 0;
+  std::size_t i = 2;
+  while (i + 1 < size) {
+    const uint8_t code = data[i + 1];
+    if (data[i] != kMarker || code == kMarker) {  // entropy-coded data, or a fill byte
+      ++i;
+    } else if (code == 0x00 || code == 0x01 || (code >= 0xD0 && code <= 0xD7)) {
+      i += 2;  // a stuffed 0xFF, TEM or a restart marker: no length follows
+    } else if (code == kEndOfImage || i + 3 >= size) {
+      break;
+    } else {
+      if (code == kStartOfScan && ++scans > limit) break;
+      i += 2 + ((std::size_t{data[i + 2]} << 8) | data[i + 3]);
+    }
+  }
+  return scans;
+}
+
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
                                           std::string* error, JpegDamage damage) {
   if (path.empty()) {

@@ -16,6 +16,11 @@
 constexpr int kMaxJpegScans = 64;
 constexpr unsigned kMaxJpegSide = 4096;
 
+// The scans (SOS markers) of the JPEG data, counted without decoding: segments are skipped by
+// their length and entropy-coded data byte by byte. Stops once the count passes limit, so a
+// costly picture is known at the price of reading it. 0 for data that is not a JPEG.
+int CountJpegScans(const uint8_t* data, std::size_t size, int limit);
+
 // Decodes a colour or grayscale JPEG file to RGB. Fails for four-component (CMYK, YCCK) files,
 // for a picture with a side longer than kMaxJpegSide (seen in the header, before any pixel
 // memory is allocated), and at the start of scan kMaxJpegScans + 1. Damaged data that libjpeg

@@ -90,6 +90,15 @@ TEST_F(JpegCodecTest, RejectsAHeaderWithASideLongerThan4096) {
   EXPECT_THAT(error, HasSubstr("10000x6000 pixels is larger than 4096x4096"));
 }
 
+TEST_F(JpegCodecTest, CountsScansWithoutDecodingAndStopsPastTheLimit) {
+  for (const auto& [name, scans] : {std::pair{"face-progressive.jpg", 10},
+                                    std::pair{"face-640x480.jpg", 1}, std::pair{"not-a-jpeg.jpg", 0}}) {
+    const std::vector<char> bytes = ReadBytes(DataFile(name));
+    EXPECT_EQ(CountJpegScans(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 64),
+              scans) << name;
+  }
+}
+
 TEST_F(JpegCodecTest, DecodesFromMemoryWhatItDecodesFromTheFile) {
   for (const char* name : {"face-640x480.jpg", "face-gray.jpg", "face-progressive.jpg"}) {
     const std::vector<char> bytes = ReadBytes(DataFile(name));

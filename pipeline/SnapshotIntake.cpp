@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/FileSystem.h"
+#include "pipeline/JpegCodec.h"
 #include "pipeline/SnapThumbnail.h"
 #include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
@@ -142,6 +143,13 @@ void SnapshotIntake::MakeThumbnail(ThumbnailJob& job, const SnapWorkFiles& files
 bool SnapshotIntake::LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles& files,
                                    std::string* picture) {
   CLogHelper* log = CLogHelper::GetInstance();
+  // Each scan of a progressive picture walks the whole picture: too many are refused unread.
+  if (CountJpegScans(job.jpeg.data(), job.jpeg.size(), kMaxJpegScans) > kMaxJpegScans) {
+    log->LogInfo("Failed to generate snap thumbnail");
+    log->LogInfoF("Picture of camera %s refused: JPEG picture has more than %d scans",
+                  LogSafe(job.camera).c_str(), kMaxJpegScans);
+    return false;
+  }
   std::size_t written = 0;
   int errorCode = 0;
   // A short write would hand a cut picture on; it counts as a failed write.
