@@ -16,6 +16,8 @@
 namespace {
 
 constexpr unsigned kHideTimerPeriodMs = 100;
+// Two, so that one camera's costly picture leaves a thread for the others' pictures.
+constexpr int kThumbnailThreads = 2;
 
 // The one result function of the face clients: the finished snapshot goes to the event writer
 // of the dialog that started the client.
@@ -107,6 +109,7 @@ bool CVestrelDlg::OnInitDialog() {
   intakeSettings.MaxFaceHeight = settings_.MaxFaceHeight;
   intakeSettings.MaxCacheCount = settings_.MaxCacheCount;
   intakeSettings.ProgramFolder = settings_.ProgramFolder;
+  intakeSettings.ThumbnailThreads = kThumbnailThreads;
   intake_ = std::make_unique<SnapshotIntake>(intakeSettings, tables_.PosIdByIp,
                                              tables_.DefaultPosId, faceServiceConfig_.get(),
                                              faceClients_, *writer_);
@@ -138,6 +141,8 @@ void CVestrelDlg::OnDestroy() {
   }
   devices_.clear();
   tables_.DeviceConfigs.clear();
+  // Snapshots still waiting for their thumbnail go on to the face client or the event folder.
+  if (intake_) intake_->Stop();
   // No alarm reaches the intake once the devices are stopped, so the client can go.
   if (auto* client = dynamic_cast<VFRClient*>(faceClients_.Take())) {
     client->Stop();

@@ -61,11 +61,25 @@ DeviceConfig ReadDevice(const TiXmlElement* e, const DeviceAttributes& names) {
   return device;
 }
 
+// Logs the refusal of a POS id read for what (a device, a unit, the Default).
+bool CheckPosId(const std::string& posId, const std::string& what) {
+  if (IsUsablePosId(posId)) return true;
+  CLogHelper::GetInstance()->LogErrorF("%.200s skipped: POS id \"%.200s\" %s", LogSafe(what).c_str(),
+                                       LogSafe(posId).c_str(), kRefusedPosIdText);
+  return false;
+}
+
 const TiXmlElement* Child(const TiXmlNode* parent, const char* name) {
   return parent != nullptr ? parent->FirstChildElement(name) : nullptr;
 }
 
 }  // namespace
+
+bool IsUsablePosId(const std::string& posId) {
+  if (posId.find_first_not_of(" \t\r\n") == std::string::npos) return false;
+  return posId.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+         posId.find("..") == std::string::npos;
+}
 
 bool LoadDevInfo(const std::string& path, DeviceTables& tables) {
   TiXmlDocument document;
@@ -80,11 +94,14 @@ bool LoadDevInfo(const std::string& path, DeviceTables& tables) {
        e = e->NextSiblingElement("Device")) {
     const DeviceConfig device = ReadDevice(e, kDevInfoAttributes);
     if (!FitsLoginFields(device)) continue;
-    tables.PosIdByIp[device.Ip] = TextAttribute(e, "POSID");
+    const std::string posId = TextAttribute(e, "POSID");
+    if (!CheckPosId(posId, "Device " + device.Ip)) continue;
+    tables.PosIdByIp[device.Ip] = posId;
     tables.DeviceConfigs[device.Ip] = device;
   }
   if (const TiXmlElement* def = Child(root, "Default")) {
-    if (const char* posId = def->Attribute("POSID")) tables.DefaultPosId = posId;
+    const char* posId = def->Attribute("POSID");
+    if (posId != nullptr && CheckPosId(posId, "Default")) tables.DefaultPosId = posId;
   }
   LogLoaded();
   return true;
@@ -126,6 +143,7 @@ bool LoadRemoteDevCfg(const std::string& path, int firstLoad, DeviceTables& tabl
     unit.Id = TextAttribute(e, "ID");
     unit.NvrId = TextAttribute(e, "NVRID");
     if (!IntAttribute(e, "Ch", &unit.Ch) || unit.Ch != 1) continue;
+    if (!CheckPosId(unit.Id, "PosUnit of NVR " + unit.NvrId)) continue;
     for (const auto& [ip, device] : tables.DeviceConfigs) {
       if (device.Id != unit.NvrId) continue;
       if (firstLoad) {

@@ -7,6 +7,14 @@
 
 #include "config/DeviceConfig.h"
 
+// A POS id becomes part of an event file's name, so it must be a name and never a path: a POS
+// id that is empty after trimming blanks, or that holds '/', '\', a NUL or "..", is refused.
+// The device (or the POS unit, or the Default) that carries it is skipped with an ERROR line
+// that holds kRefusedPosIdText after the refused id in quotes.
+constexpr const char* kRefusedPosIdText =
+    "refused: a POS id must be a name (not empty, no '/', '\\', NUL or '..')";
+bool IsUsablePosId(const std::string& posId);
+
 // Reads "DevInfo.xml" into the tables. False when the file cannot be parsed or has no
 // "DeviceList"; the tables may then hold what was read before the failure.
 bool LoadDevInfo(const std::string& path, DeviceTables& tables);

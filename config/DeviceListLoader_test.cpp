@@ -47,11 +47,23 @@ TEST_F(DevInfoTest, LaterDeviceWithTheSameAddressReplacesTheEarlier) {
   EXPECT_EQ(tables_.PosIdByIp.at("10.0.0.2"), "2");
 }
 
-TEST_F(DevInfoTest, DeviceWithoutPosIdMapsToEmptyAndDefaultStaysEmpty) {
-  ASSERT_TRUE(Load(R"(<R><DeviceList><Device ip="10.0.0.2" port="1"/></DeviceList></R>)"));
-  ASSERT_EQ(tables_.PosIdByIp.count("10.0.0.2"), 1u);
-  EXPECT_EQ(tables_.PosIdByIp.at("10.0.0.2"), "");
-  EXPECT_EQ(tables_.DefaultPosId, "");
+// A POS id is part of a file name: one that is not a plain name skips its device or Default.
+TEST_F(DevInfoTest, PosIdThatIsNotAPlainNameSkipsItsDevice) {
+  const std::vector<std::string> refused = {"", "  ", "../x", "a/b", "a\\b", "a..b", "&#x0;"};
+  for (const std::string& id : refused) {
+    tables_ = DeviceTables();
+    log_.Clear();
+    ASSERT_TRUE(Load("<R><DeviceList><Device ip=\"10.0.0.2\" port=\"1\" POSID=\"" + id +
+                     "\"/><Device ip=\"10.0.0.3\" port=\"1\" POSID=\" 7.1 \"/></DeviceList>"
+                     "<Default POSID=\"" + id + "\"/></R>"))
+        << id;
+    EXPECT_EQ(tables_.DeviceConfigs.count("10.0.0.2"), 0u) << id;
+    EXPECT_EQ(tables_.PosIdByIp.count("10.0.0.2"), 0u) << id;
+    EXPECT_EQ(tables_.PosIdByIp.at("10.0.0.3"), " 7.1 ");
+    EXPECT_EQ(tables_.DefaultPosId, "") << id;
+    EXPECT_EQ(log_.CountContaining(kRefusedPosIdText), 2) << id;
+  }
+  EXPECT_EQ(log_.Lines().at(0).level, LogCapture::kError);
 }
 
 TEST_F(DevInfoTest, DefaultWithoutPosIdKeepsTheEarlierValue) {
@@ -67,7 +79,7 @@ TEST_F(DevInfoTest, EmptyDeviceListIsSuccessWithNoDevices) {
 
 TEST_F(DevInfoTest, NamesAreCaseSensitiveAndOtherElementsIgnored) {
   ASSERT_TRUE(Load(R"(<R><Junk/><DeviceList>
-      <device ip="10.0.0.3"/><Device IP="10.0.0.4" ip="10.0.0.5"/><Other ip="10.0.0.6"/>
+      <device ip="10.0.0.3"/><Device IP="10.0.0.4" ip="10.0.0.5" POSID="5"/><Other ip="10.0.0.6"/>
     </DeviceList></R>)"));
   ASSERT_EQ(tables_.DeviceConfigs.size(), 1u);
   EXPECT_EQ(tables_.DeviceConfigs.count("10.0.0.5"), 1u);
@@ -92,12 +104,12 @@ TEST_F(DevInfoTest, MalformedOrMissingFileLogsAnErrorAndFails) {
 
 TEST_F(DevInfoTest, PortIsReadLikePercentDWithADefaultForMissingOrInvalid) {
   ASSERT_TRUE(Load(R"(<R><DeviceList>
-      <Device ip="a" port="  8005xyz"/>
-      <Device ip="b"/>
-      <Device ip="c" port="http"/>
-      <Device ip="d" port="70000"/>
-      <Device ip="e" port="-1"/>
-      <Device ip="f&#x0A;ERROR forged" port="x&#x0D;y"/>
+      <Device ip="a" port="  8005xyz" POSID="1"/>
+      <Device ip="b" POSID="1"/>
+      <Device ip="c" port="http" POSID="1"/>
+      <Device ip="d" port="70000" POSID="1"/>
+      <Device ip="e" port="-1" POSID="1"/>
+      <Device ip="f&#x0A;ERROR forged" port="x&#x0D;y" POSID="1"/>
     </DeviceList></R>)"));
   EXPECT_EQ(tables_.DeviceConfigs.at("a").Port, 8005);
   EXPECT_EQ(log_.Count("Device f\\nERROR forged: port \"x\\ry\" missing or invalid, using 8000",
@@ -114,9 +126,10 @@ TEST_F(DevInfoTest, TextsLongerThanTheLoginFieldsSkipTheDevice) {
   const std::string name64(64, 'u'), name65(65, 'u');
   ASSERT_TRUE(Load("<R><DeviceList>"
                    "<Device ip=\"" + longIp + "\" POSID=\"1\"/>"
-                   "<Device ip=\"10.0.0.1\" username=\"" + name65 + "\"/>"
-                   "<Device ip=\"10.0.0.2\" password=\"" + name65 + "\"/>"
-                   "<Device ip=\"10.0.0.3\" username=\"" + name64 + "\" password=\"" + name64 + "\"/>"
+                   "<Device ip=\"10.0.0.1\" username=\"" + name65 + "\" POSID=\"1\"/>"
+                   "<Device ip=\"10.0.0.2\" password=\"" + name65 + "\" POSID=\"1\"/>"
+                   "<Device ip=\"10.0.0.3\" username=\"" + name64 + "\" password=\"" + name64 +
+                   "\" POSID=\"1\"/>"
                    "</DeviceList></R>"));
   ASSERT_EQ(tables_.DeviceConfigs.size(), 1u);
   EXPECT_EQ(tables_.DeviceConfigs.at("10.0.0.3").UserName, name64);
@@ -194,6 +207,13 @@ TEST_F(RemoteDevCfgTest, TwoNvrsWithOneIdGiveThePosIdOnlyToTheFirstAddress) {
   // The second NVR's empty POS id differs from the unit's, so even the unchanged file
   // reads as changed.
   EXPECT_FALSE(Load(xml, 0));
+}
+
+TEST_F(RemoteDevCfgTest, PosUnitWhosePosIdIsAPathIsSkippedInBothModes) {
+  const std::string xml = Replaced(kRemote, "ID=\"2002\"", "ID=\"../../../opt/vestrel/bin/x\"");
+  EXPECT_TRUE(Compare(xml, xml));
+  EXPECT_EQ(tables_.PosIdByIp.count("10.1.0.10"), 0u);  // its events go under the Default
+  EXPECT_EQ(log_.CountContaining("PosUnit of NVR nvrB skipped: POS id \"../../../opt"), 2);
 }
 
 TEST_F(RemoteDevCfgTest, CompareModeOfTheUnchangedFileReportsNothing) {

@@ -7,9 +7,8 @@
 
 namespace {
 
-// The time stored for a file that was missing when it was first looked at: any time it has
-// once it appears is later.
-constexpr int64_t kNeverSeen = std::numeric_limits<int64_t>::min();
+// Stored for a file that was missing when it was first looked at. No file has this version: a file first seen missing reports once it appears.
+const platform::FileVersion kNeverSeen{std::numeric_limits<int64_t>::min(), 0, 0, 0};
 
 bool Contains(const std::string& text, const std::string& part) {
   return part.empty() || text.find(part) != std::string::npos;
@@ -102,8 +101,8 @@ void FileWatcher::Add(const std::string& path, WatchCallback callback,
     }
     entry.filter = pattern.filter;
     for (const std::string& match : matches) {
-      int64_t time = 0;
-      if (platform::GetLastWriteTime(match, &time)) entry.times[match] = time;
+      platform::FileVersion version;
+      if (platform::GetFileVersion(match, &version)) entry.versions[match] = version;
     }
   }
 
@@ -158,26 +157,26 @@ void FileWatcher::Poll() {
   }
 }
 
-// A file that cannot be looked at is no change; it is reported again once it is back with a
-// later time than the last one seen. Its first look always reports, as the registration
+// A file that cannot be looked at is no change; it is reported again once it is back in
+// another version than the last one seen. Its first look always reports, as the registration
 // report that the owner expects, missing or not.
 void FileWatcher::CheckPlainFile(WatchedFile& entry, std::vector<Report>& reports,
                                  std::vector<std::string>& notes) {
   const std::string& path = entry.path;
-  int64_t time = 0;
-  const bool readable = platform::GetLastWriteTime(path, &time);
+  platform::FileVersion version;
+  const bool readable = platform::GetFileVersion(path, &version);
   if (readable) {
     if (missing_.erase(path) != 0) notes.push_back("Watched file is back: " + path);
   } else if (missing_.insert(path).second) {
     notes.push_back("Watched file is missing: " + path);
   }
-  auto seen = entry.times.find(path);
+  auto seen = entry.versions.find(path);
   bool changed = false;
-  if (seen == entry.times.end()) {
-    entry.times[path] = readable ? time : kNeverSeen;
+  if (seen == entry.versions.end()) {
+    entry.versions[path] = readable ? version : kNeverSeen;
     changed = true;
-  } else if (readable && time > seen->second) {
-    seen->second = time;
+  } else if (readable && version != seen->second) {
+    seen->second = version;
     changed = true;
   }
   if (changed && entry.callback) reports.push_back(Report{entry.callback, {}, path, {}});
@@ -189,11 +188,11 @@ void FileWatcher::CheckPattern(WatchedFile& entry, std::vector<Report>& reports)
   if (!MatchingFiles(pattern.folder, pattern.before, pattern.after, &matches)) return;
   std::vector<std::string> changed;
   for (const std::string& match : matches) {
-    int64_t time = 0;
-    if (!platform::GetLastWriteTime(match, &time)) continue;
-    auto seen = entry.times.find(match);
-    if (seen != entry.times.end() && time <= seen->second) continue;
-    entry.times[match] = time;
+    platform::FileVersion version;
+    if (!platform::GetFileVersion(match, &version)) continue;
+    auto seen = entry.versions.find(match);
+    if (seen != entry.versions.end() && version == seen->second) continue;
+    entry.versions[match] = version;
     if (entry.callback) {
       reports.push_back(Report{entry.callback, {}, entry.path, {}});
       return;

@@ -1,4 +1,5 @@
-// Notices edits of configuration files by polling their last-write times. One watcher serves
+// Notices edits of configuration files by polling their versions: any other last-write time
+// (later or earlier, as a restored backup has), size or inode is a change. One watcher serves
 // the process (Instance, created on first use and destroyed at process end); tests may make
 // their own with a shorter period.
 // Threads: Watch and Add may be called from any thread, callbacks included: the callbacks run
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/FileStatus.h"
 #include "platform/Thread.h"
 
 // Thrown by a registration whose pattern matches nothing.
@@ -41,7 +43,7 @@ struct WatchedFile {
   std::string filter;  // empty for a plain file
   WatchCallback callback;
   WatchListCallback listCallback;
-  std::map<std::string, int64_t> times;  // last-write time seen for each file looked at
+  std::map<std::string, platform::FileVersion> versions;  // seen for each file looked at
 };
 
 class FileWatcher {

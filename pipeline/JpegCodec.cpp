@@ -17,7 +17,8 @@
 #include <jerror.h>
 // clang-format on
 
-#include "pipeline/BilinearScaler.h"
+#include "platform/FileSystem.h"
+
 
 namespace {
 
@@ -28,6 +29,7 @@ struct JpegErrorManager {
   jpeg_error_mgr pub;  // first member: libjpeg hands back a pointer to it
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool refuseDamage = false;
 };
 
 // Warnings after which part of the picture is missing or made up (libjpeg fills the rest with
@@ -47,6 +49,12 @@ bool LosesPictureData(int code) {
   }
 }
 
+// The decoder's progress monitor; it sees the codec between two steps of input.
+struct ScanLimit {
+  jpeg_progress_mgr pub;  // first member: libjpeg hands back a pointer to it
+  JpegErrorManager* errors;
+};
+
 [[noreturn]] void JumpBack(JpegErrorManager* errors, const char* text) {
   std::snprintf(errors->message, sizeof errors->message, "%s", text);
   std::longjmp(errors->jump, 1);
@@ -62,12 +70,26 @@ static void JumpBackOnError(j_common_ptr codec) {
   std::longjmp(errors->jump, 1);
 }
 
-// Replaces libjpeg's message routine, which would print to stderr: trace messages and harmless
-// warnings are dropped, warnings that lose picture data end the decode.
-static void JumpBackOnDataLoss(j_common_ptr codec, int level) {
+// Replaces libjpeg's message routine, which would print to stderr. A warning is counted; one
+// that loses picture data (which libjpeg fills in and goes on) ends the decode only when the
+// caller refuses damage: otherwise the picture is made from what decodes, as djpeg makes it.
+static void CountWarnings(j_common_ptr codec, int level) {
   if (level >= 0) return;
   codec->err->num_warnings++;
-  if (LosesPictureData(codec->err->msg_code)) JumpBackOnError(codec);
+  auto* errors = reinterpret_cast<JpegErrorManager*>(codec->err);
+  if (errors->refuseDamage && LosesPictureData(codec->err->msg_code)) JumpBackOnError(codec);
+}
+
+// Called before each step of input: every new scan is counted before its data is decoded.
+static void StopAfterScanLimit(j_common_ptr codec) {
+  if (!codec->is_decompressor) return;
+  auto* decoder = reinterpret_cast<j_decompress_ptr>(codec);
+  if (decoder->input_scan_number > kMaxJpegScans) {
+    auto* limit = reinterpret_cast<ScanLimit*>(codec->progress);
+    std::snprintf(limit->errors->message, sizeof limit->errors->message,
+                  "JPEG picture has more than %d scans", kMaxJpegScans);
+    std::longjmp(limit->errors->jump, 1);
+  }
 }
 
 }  // extern "C"
@@ -77,7 +99,7 @@ namespace {
 jpeg_error_mgr* InstallErrorManager(JpegErrorManager* errors) {
   jpeg_std_error(&errors->pub);
   errors->pub.error_exit = JumpBackOnError;
-  errors->pub.emit_message = JumpBackOnDataLoss;
+  errors->pub.emit_message = CountWarnings;
   errors->message[0] = '\0';
   return &errors->pub;
 }
@@ -94,6 +116,7 @@ struct DecodeSource {
   std::FILE* file = nullptr;
   const uint8_t* data = nullptr;
   std::size_t size = 0;
+  JpegDamage damage = JpegDamage::kRefuse;
 };
 
 bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
@@ -101,6 +124,11 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
   std::memset(&codec, 0, sizeof codec);  // so that destroying it is safe at any point
   JpegErrorManager errors;
   codec.err = InstallErrorManager(&errors);
+  errors.refuseDamage = source.damage == JpegDamage::kRefuse;
+  ScanLimit scanLimit;
+  std::memset(&scanLimit, 0, sizeof scanLimit);
+  scanLimit.pub.progress_monitor = StopAfterScanLimit;
+  scanLimit.errors = &errors;
   if (setjmp(errors.jump) != 0) {
     jpeg_destroy_decompress(&codec);
     out->block.reset();
@@ -108,6 +136,7 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
     return false;
   }
   jpeg_create_decompress(&codec);
+  codec.progress = &scanLimit.pub;
   if (source.file != nullptr) {
     jpeg_stdio_src(&codec, source.file);
   } else {
@@ -119,8 +148,11 @@ bool RunDecoder(const DecodeSource& source, DecodeOutput* out) {
       codec.jpeg_color_space == JCS_YCCK) {
     JumpBack(&errors, "four-component (CMYK/YCCK) JPEG is not supported");
   }
-  if (uint64_t{codec.image_width} * codec.image_height > uint64_t{kMaxSnapPixels}) {
-    JumpBack(&errors, "JPEG picture has more pixels than the limit of 50000000");
+  if (codec.image_width > kMaxJpegSide || codec.image_height > kMaxJpegSide) {
+    char text[JMSG_LENGTH_MAX];
+    std::snprintf(text, sizeof text, "JPEG picture of %ux%u pixels is larger than %dx%d",
+                  codec.image_width, codec.image_height, kMaxJpegSide, kMaxJpegSide);
+    JumpBack(&errors, text);
   }
   codec.out_color_space = JCS_RGB;  // grayscale comes out as three equal samples
   if (!jpeg_start_decompress(&codec) || codec.output_components != 3) {
@@ -199,19 +231,41 @@ std::unique_ptr<uint8_t[]> TakeDecoded(bool decoded, DecodeOutput* out, int32_t*
 
 }  // namespace
 
+int CountJpegScans(const uint8_t* data, std::size_t size, int limit) {
+  constexpr uint8_t kMarker = 0xFF, kStartOfImage = 0xD8, kEndOfImage = 0xD9, kStartOfScan = 0xDA;
+  if (size < 2 || data[0] != kMarker || data[1] != kStartOfImage) return 0;
+  int scans = 0;
+  std::size_t i = 2;
+  while (i + 1 < size) {
+    const uint8_t code = data[i + 1];
+    if (data[i] != kMarker || code == kMarker) {  // entropy-coded data, or a fill byte
+      ++i;
+    } else if (code == 0x00 || code == 0x01 || (code >= 0xD0 && code <= 0xD7)) {
+      i += 2;  // a stuffed 0xFF, TEM or a restart marker: no length follows
+    } else if (code == kEndOfImage || i + 3 >= size) {
+      break;
+    } else {
+      if (code == kStartOfScan && ++scans > limit) break;
+      i += 2 + ((std::size_t{data[i + 2]} << 8) | data[i + 3]);
+    }
+  }
+  return scans;
+}
+
 std::unique_ptr<uint8_t[]> DecodeJpegFile(const std::string& path, int32_t* width, int32_t* height,
-                                          std::string* error) {
+                                          std::string* error, JpegDamage damage) {
   if (path.empty()) {
     SetError(error, "no source path");
     return nullptr;
   }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenOwnFile(path);
   if (file == nullptr) {
     SetError(error, OpenError("cannot open", path, errno));
     return nullptr;
   }
   DecodeSource source;
   source.file = file;
+  source.damage = damage;
   DecodeOutput out;
   const bool decoded = RunDecoder(source, &out);
   std::fclose(file);
@@ -243,7 +297,7 @@ bool EncodeJpegFile(const std::string& path, const uint8_t* block, int32_t heigh
                         " is not valid");
     return false;
   }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = platform::CreatePrivateFile(path);
   if (file == nullptr) {
     SetError(error, OpenError("cannot create", path, errno));
     return false;

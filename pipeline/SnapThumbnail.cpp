@@ -22,7 +22,9 @@ bool MakeSnapThumbnail(const std::string& sourcePath, const std::string& destina
   try {
     int32_t width = 0;
     int32_t height = 0;
-    std::unique_ptr<uint8_t[]> block = DecodeJpegFile(sourcePath, &width, &height, error);
+    // A damaged face still carries its temperature: made from what decodes.
+    std::unique_ptr<uint8_t[]> block =
+        DecodeJpegFile(sourcePath, &width, &height, error, JpegDamage::kAccept);
     if (!block) return false;
     if (width > maxWidth || height > maxHeight) {
       block = ScaleRgbBilinear(maxWidth, maxHeight, block.get(), width, height);

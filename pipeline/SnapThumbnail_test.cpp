@@ -10,6 +10,7 @@
 
 #include "pipeline/BilinearScaler.h"
 #include "pipeline/JpegCodec.h"
+#include "tests/support/ManyScanJpeg.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -43,7 +44,7 @@ const std::map<std::string, Outcome>& ExpectedOutcomes() {
       {"face-camera-small.jpg", {96, 96, nullptr}},
       {"face-chelsea-640x480.jpg", {200, 200, nullptr}},
       {"face-cmyk.jpg", {0, 0, "four-component"}},
-      {"truncated.jpg", {0, 0, "remature end of"}},
+      {"truncated.jpg", {200, 200, nullptr}},  // libjpeg only warns: made from what decodes
       {"not-a-jpeg.jpg", {0, 0, "Not a JPEG file: starts with 0x54 0x68"}},
       {"empty.jpg", {0, 0, "Empty input file"}},
   };
@@ -87,6 +88,33 @@ TEST_F(SnapThumbnailTest, EveryFixtureGivesItsExpectedOutcome) {
     ++checked;
   }
   EXPECT_EQ(checked, static_cast<int>(ExpectedOutcomes().size()));
+}
+
+// Pictures made here: damaged ones that libjpeg only warns about are made from what decodes, as
+// djpeg makes them; a picture of more scans than the limit is refused at the first one past it.
+TEST_F(SnapThumbnailTest, DamagedPicturesAreMadeAndCostlyOnesRefused) {
+  std::ifstream in(DataFile("face-1920x1080.jpg"), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string corrupt = whole;
+  corrupt[whole.size() / 2] = '\xFF';  // a marker in the middle of the entropy-coded data
+  corrupt[whole.size() / 2 + 1] = '\xD0';
+  const struct { const char* name; std::string bytes; const char* reason; } rows[] = {
+      {"cut in half", whole.substr(0, whole.size() / 2), nullptr},
+      {"corrupt segment", corrupt, nullptr},
+      {"55 scans", MakeManyScanJpeg(64, 48, 5), nullptr},
+      {"66 scans", MakeManyScanJpeg(64, 48, 6), "JPEG picture has more than 64 scans"},
+      {"704 scans", MakeManyScanJpeg(64, 48), "JPEG picture has more than 64 scans"},
+  };
+  for (const auto& row : rows) {
+    const std::string source = temp_ / "source.jpg";
+    std::ofstream(source, std::ios::binary | std::ios::trunc) << row.bytes;
+    std::string error;
+    const bool made = MakeSnapThumbnail(source, temp_ / "thumb.jpg", 200, 200, &error);
+    EXPECT_EQ(made, row.reason == nullptr) << row.name << ": " << error;
+    if (row.reason != nullptr) {
+      EXPECT_EQ(error, row.reason) << row.name;
+    }
+  }
 }
 
 TEST_F(SnapThumbnailTest, ThumbnailIsTheResampledPicture) {

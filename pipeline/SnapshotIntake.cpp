@@ -1,10 +1,11 @@
 #include "pipeline/SnapshotIntake.h"
 
-#include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "platform/FileSystem.h"
+#include "pipeline/JpegCodec.h"
 #include "pipeline/SnapThumbnail.h"
 #include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
@@ -39,30 +40,22 @@ SnapshotIntake::SnapshotIntake(IntakeSettings settings, const PosIdMap& posIdByI
                                const FaceServiceConfig* faceService, FaceClientSlot& faceClients,
                                const EventFileWriter& writer)
     : settings_(std::move(settings)),
-      workSource_(settings_.ProgramFolder + "tmpSrc.jpg"),
-      workDestination_(settings_.ProgramFolder + "tmpDest.jpg"),
       posIdByIp_(posIdByIp),
       defaultPosId_(defaultPosId),
       faceService_(faceService),
       faceClients_(faceClients),
-      writer_(writer) {}
+      writer_(writer),
+      FaceIdCache(settings_.MaxCacheCount),
+      thumbnails_(settings_.ProgramFolder, settings_.ThumbnailThreads,
+                  [this](ThumbnailJob& job, const SnapWorkFiles& files) {
+                    MakeThumbnail(job, files);
+                  }) {}
+
+void SnapshotIntake::Stop() { thumbnails_.Stop(); }
 
 bool SnapshotIntake::IsDuplicateFace(const std::string& ip, int32_t faceId) {
   std::lock_guard<std::mutex> guard(intakeLock_);
-  return IsDuplicateFaceLocked(ip, faceId);
-}
-
-bool SnapshotIntake::IsDuplicateFaceLocked(const std::string& ip, int32_t faceId) {
-  auto cached = FaceIdCache.find(ip);
-  if (cached == FaceIdCache.end()) {
-    FaceIdCache[ip].push_back(faceId);
-    return false;
-  }
-  std::list<int32_t>& ids = cached->second;
-  if (std::find(ids.begin(), ids.end(), faceId) != ids.end()) return true;
-  if (ids.size() >= static_cast<uint32_t>(settings_.MaxCacheCount)) ids.pop_front();
-  ids.push_back(faceId);
-  return false;
+  return FaceIdCache.SeenOrRecord(ip, faceId);
 }
 
 void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
@@ -78,13 +71,12 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   const std::string ip = ipText;
   const int32_t faceId = static_cast<int32_t>(result.dwFacePicID);
 
-  std::lock_guard<std::mutex> guard(intakeLock_);
   const auto posId = posIdByIp_.find(ip);
   if (posId == posIdByIp_.end() && defaultPosId_.empty()) {
     log->LogInfoF("Device config for %s not found...", LogSafe(ip).c_str());
     return;
   }
-  if (IsDuplicateFaceLocked(ip, faceId)) {
+  if (IsDuplicateFace(ip, faceId)) {
     log->LogInfoF("IP(%s), Duplicate face id received(%d)...", LogSafe(ip).c_str(), faceId);
     return;
   }
@@ -103,14 +95,6 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
                  static_cast<int32_t>(result.dwFacePicLen), faceId,
                  static_cast<int32_t>(result.dwAbsTime));
 
-  const unsigned char* jpeg = result.pBuffer1;
-  const uint32_t jpegLength = jpeg != nullptr ? result.dwFacePicLen : 0;
-  if (jpegLength > static_cast<uint32_t>(settings_.MaxFaceSize)) {
-    if (!LoadThumbnail(jpeg, jpegLength, &snapshot->Picture)) return;
-  } else {
-    snapshot->Picture = Base64Encode(jpeg, static_cast<int>(jpegLength));
-  }
-
   snapshot->FaceTemperature = addInfo.fFaceTemperature;
   snapshot->TemperatureStatus = addInfo.byIsAbnomalTemperature;
   snapshot->TemperatureUnit = addInfo.byThermometryUnit;
@@ -118,33 +102,78 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   snapshot->PosId = posId != posIdByIp_.end() ? posId->second : defaultPosId_;
   snapshot->GroupId = kGroupNotIdentified;
   snapshot->Confidence = "0.0";
-  HandOff(snapshot.release());
+
+  const unsigned char* jpeg = result.pBuffer1;
+  const uint32_t jpegLength = jpeg != nullptr ? result.dwFacePicLen : 0;
+  if (jpegLength <= static_cast<uint32_t>(settings_.MaxFaceSize)) {
+    snapshot->Picture = Base64Encode(jpeg, static_cast<int>(jpegLength));
+    HandOff(snapshot.release());
+    return;
+  }
+  auto job = std::make_unique<ThumbnailJob>();
+  job->camera = ip;
+  job->jpeg.assign(jpeg, jpeg + jpegLength);
+  job->snapshot = std::move(snapshot);
+  switch (thumbnails_.Post(job)) {
+    case SnapThumbnailWorkers::Posted::kQueued:
+      return;
+    case SnapThumbnailWorkers::Posted::kCameraBacklogFull:
+      // Only this camera sends faster than its pictures can be made; the others go on.
+      log->LogInfo("Failed to generate snap thumbnail");
+      log->LogInfoF("Picture of camera %s refused: %zu of its pictures wait for a thumbnail",
+                    LogSafe(ip).c_str(), SnapThumbnailWorkers::kMaxJobsPerCamera);
+      return;
+    default:
+      // No threads, or every backlog is full: the alarm thread makes it and so slows the SDK.
+      thumbnails_.RunHere(*job);
+  }
+}
+
+// On a thumbnail thread, or on the alarm thread when there is none.
+void SnapshotIntake::MakeThumbnail(ThumbnailJob& job, const SnapWorkFiles& files) {
+  try {
+    if (LoadThumbnail(job, files, &job.snapshot->Picture)) HandOff(job.snapshot.release());
+  } catch (const std::exception& e) {
+    CLogHelper::GetInstance()->LogInfoF("Failed to generate snap thumbnail of camera %s: %s",
+                                        LogSafe(job.camera).c_str(), e.what());
+  }
 }
 
 // Large pictures go through the two work files and come back as a thumbnail.
-bool SnapshotIntake::LoadThumbnail(const unsigned char* jpeg, uint32_t length,
+bool SnapshotIntake::LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles& files,
                                    std::string* picture) {
   CLogHelper* log = CLogHelper::GetInstance();
+  // Each scan of a progressive picture walks the whole picture: too many are refused unread.
+  if (CountJpegScans(job.jpeg.data(), job.jpeg.size(), kMaxJpegScans) > kMaxJpegScans) {
+    log->LogInfo("Failed to generate snap thumbnail");
+    log->LogInfoF("Picture of camera %s refused: JPEG picture has more than %d scans",
+                  LogSafe(job.camera).c_str(), kMaxJpegScans);
+    return false;
+  }
   std::size_t written = 0;
   int errorCode = 0;
   // A short write would hand a cut picture on; it counts as a failed write.
-  if (!platform::WriteWholeFile(workSource_, jpeg, length, &written, &errorCode)) {
+  if (!platform::WriteWholeFile(files.source, job.jpeg.data(), job.jpeg.size(), &written,
+                                &errorCode)) {
     log->LogInfoF("Error: 0x%08x", static_cast<unsigned>(errorCode));
     return false;
   }
   const bool resized = written > static_cast<uint32_t>(settings_.MaxFaceSize);
-  if (resized && !MakeSnapThumbnail(workSource_, workDestination_, settings_.MaxFaceWidth,
-                                    settings_.MaxFaceHeight)) {
+  std::string why;
+  if (resized && !MakeSnapThumbnail(files.source, files.destination, settings_.MaxFaceWidth,
+                                    settings_.MaxFaceHeight, &why)) {
     log->LogInfo("Failed to generate snap thumbnail");
+    log->LogInfoF("Picture of camera %s refused: %s", LogSafe(job.camera).c_str(),
+                  LogSafe(why).c_str());
     return false;
   }
-  const std::string& source = resized ? workDestination_ : workSource_;
+  const std::string& source = resized ? files.destination : files.source;
   if (!platform::FileExists(source)) {
     log->LogInfo("Failed to open snap thumbnail");
     return false;
   }
   std::string bytes;
-  if (!platform::ReadWholeFile(source, &bytes, &errorCode)) {
+  if (!platform::ReadOwnFile(source, &bytes, &errorCode)) {
     log->LogInfo("Failed to read snap thumbnail");
     return false;
   }
@@ -163,8 +192,7 @@ void SnapshotIntake::HandOff(FaceSnapshot* snapshot) {
       client->PushSnapshot(snapshot);
       return;
     }
-    if (!warnedNoClient_) {
-      warnedNoClient_ = true;
+    if (!warnedNoClient_.exchange(true)) {
       log->LogInfoF("No face client exists for face service type %d; event files are written "
                     "without identification",
                     faceService_->Type);

@@ -1,21 +1,24 @@
 // The entry of every face-snapshot alarm: drops alarms of unknown cameras and repeated face
 // ids, turns the vendor's alarm into a FaceSnapshot (thumbnail for large pictures, base64),
 // and hands it to the face client or straight to the event writer.
-// OnFaceSnapAlarm may be called from any thread; intakeLock_ serialises whole alarms, so the
-// duplicate cache, the two work files and the face client creation are never used at once.
+// OnFaceSnapAlarm may be called from any thread. intakeLock_ guards only the duplicate cache and
+// is held for a lookup, never for a picture: large pictures are made into thumbnails by
+// thumbnails_, which owns the work files, so one camera's costly picture holds up no other
+// camera. The face client slot guards its own creation.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
-#include <list>
-#include <map>
 #include <mutex>
 #include <string>
 
 #include "config/DeviceConfig.h"
 #include "config/FaceServiceConfig.h"
 #include "pipeline/EventFileWriter.h"
+#include "pipeline/DuplicateFaceCache.h"
 #include "pipeline/FaceClientSlot.h"
+#include "pipeline/SnapThumbnailWorkers.h"
 
 struct IntakeSettings {
   int32_t MaxFaceSize = 12288;  // compared as unsigned
@@ -23,6 +26,8 @@ struct IntakeSettings {
   int32_t MaxFaceHeight = 200;
   int32_t MaxCacheCount = 10;  // compared as unsigned
   std::string ProgramFolder;   // where the work files tmpSrc.jpg and tmpDest.jpg go
+  // Threads that make thumbnails; 0 makes them on the thread that delivers the alarm.
+  int ThumbnailThreads = 0;
 };
 
 // The camera's packed local time: (year-2000)<<26 | month<<22 | day<<17 | hour<<12 | min<<6 | s.
@@ -44,21 +49,22 @@ class SnapshotIntake {
   SnapshotIntake(const SnapshotIntake&) = delete;
   SnapshotIntake& operator=(const SnapshotIntake&) = delete;
 
-  // alarm points to a NET_VCA_FACESNAP_RESULT of length bytes.
+  // alarm points to a NET_VCA_FACESNAP_RESULT of length bytes. With thumbnail threads, a large
+  // picture's snapshot is handed on from one of them, after this returns.
   void OnFaceSnapAlarm(const char* alarm, uint32_t length);
+  // Hands on every snapshot still waiting for its thumbnail; call once no alarm comes any more.
+  void Stop();
 
   // True when the camera sent this face id recently; records the id otherwise.
   bool IsDuplicateFace(const std::string& ip, int32_t faceId);
 
  private:
-  bool IsDuplicateFaceLocked(const std::string& ip, int32_t faceId);
-  bool LoadThumbnail(const unsigned char* jpeg, uint32_t length, std::string* picture);
+  void MakeThumbnail(ThumbnailJob& job, const SnapWorkFiles& files);
+  bool LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles& files, std::string* picture);
   void HandOff(FaceSnapshot* snapshot);
 
   // Constant after construction.
   const IntakeSettings settings_;
-  const std::string workSource_;
-  const std::string workDestination_;
   const PosIdMap& posIdByIp_;
   const std::string& defaultPosId_;
   const FaceServiceConfig* const faceService_;
@@ -66,7 +72,7 @@ class SnapshotIntake {
   const EventFileWriter& writer_;
 
   std::mutex intakeLock_;
-  // Per camera, the most recent distinct face ids, oldest first. Guarded by intakeLock_.
-  std::map<std::string, std::list<int32_t>> FaceIdCache;
-  bool warnedNoClient_ = false;  // guarded by intakeLock_
+  DuplicateFaceCache FaceIdCache;  // guarded by intakeLock_
+  std::atomic<bool> warnedNoClient_{false};
+  SnapThumbnailWorkers thumbnails_;  // last: its threads use the members above
 };

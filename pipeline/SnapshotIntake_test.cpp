@@ -11,6 +11,7 @@
 #include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ManyScanJpeg.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -163,6 +164,41 @@ TEST_F(SnapshotIntakeTest, CacheOfZeroRemembersOnlyTheLastIdAndNegativeNeverTrim
   settings_.MaxCacheCount = -1;
   for (int id = 0; id < 500; ++id) EXPECT_FALSE(Intake().IsDuplicateFace("b", id));
   EXPECT_TRUE(Intake().IsDuplicateFace("b", 0));
+}
+
+TEST_F(SnapshotIntakeTest, CameraAddressesPastTheBoundForgetTheLeastRecentlySeen) {
+  const auto cameras = DuplicateFaceCache::kMaxCameras;
+  for (std::size_t c = 0; c < cameras; ++c) Intake().IsDuplicateFace(std::to_string(c), 7);
+  EXPECT_TRUE(Intake().IsDuplicateFace("0", 7));  // "0" is now the most recently seen
+  EXPECT_FALSE(Intake().IsDuplicateFace("new", 7));  // forgets "1"
+  EXPECT_TRUE(Intake().IsDuplicateFace("0", 7));
+  EXPECT_FALSE(Intake().IsDuplicateFace("1", 7));
+  EXPECT_TRUE(Intake().IsDuplicateFace("new", 7));
+}
+
+TEST_F(SnapshotIntakeTest, ThumbnailThreadsRefuseACostlyPictureAndWriteTheOthers) {
+  settings_.ThumbnailThreads = 2;
+  settings_.MaxFaceSize = 1000;
+  Deliver(Alarm("10.0.0.2", 1, MakeManyScanJpeg(64, 64)));
+  Deliver(Alarm("10.0.0.3", 2, Jpeg("face-640x480.jpg")));
+  Deliver(Alarm("10.0.0.3", 3, Jpeg("face-small.jpg")));
+  Intake().Stop();
+  EXPECT_EQ(Events(), (std::vector<std::string>{"1002_2_20210624101112.txt",
+                                                "1002_3_20210624101112.txt"}));
+  EXPECT_EQ(log_.Count("Picture of camera 10.0.0.2 refused: JPEG picture has more than 64 scans",
+                       LogCapture::kInfo),
+            1);
+  // Each thread has its own pair of work files, private to the service.
+  const char* made = std::filesystem::exists(work_.File("tmpDest.jpg")) ? "tmpDest.jpg" : "tmpDest2.jpg";
+  EXPECT_EQ(std::filesystem::status(work_.File(made)).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(SnapshotIntakeTest, WorkFileThatIsALinkIsNotFollowed) {
+  std::filesystem::create_symlink(events_.File("target"), work_.File("tmpSrc.jpg"));
+  Deliver(Alarm("10.0.0.2", 4, Jpeg("face-640x480.jpg")));
+  EXPECT_EQ(log_.Count("Error: 0x00000028", LogCapture::kInfo), 1);  // ELOOP
+  EXPECT_FALSE(std::filesystem::exists(events_.File("target")));
 }
 
 TEST_F(SnapshotIntakeTest, SmallPictureIsEncodedDirectlyAndWrittenWithTheAlarmFields) {

@@ -19,6 +19,19 @@ bool GetLastWriteTime(const std::string& path, int64_t* nanoseconds) {
   return true;
 }
 
+bool GetFileVersion(const std::string& path, FileVersion* version) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  if (version != nullptr) {
+    version->writeTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                           static_cast<int64_t>(st.st_mtim.tv_nsec);
+    version->size = static_cast<uint64_t>(st.st_size);
+    version->device = static_cast<uint64_t>(st.st_dev);
+    version->inode = static_cast<uint64_t>(st.st_ino);
+  }
+  return true;
+}
+
 bool ListFolder(const std::string& path, std::vector<std::string>* names) {
   DIR* folder = ::opendir(path.c_str());
   if (folder == nullptr) return false;

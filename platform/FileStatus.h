@@ -13,6 +13,21 @@ namespace platform {
 // the file cannot be looked at (missing, or a folder on its path cannot be searched).
 bool GetLastWriteTime(const std::string& path, int64_t* nanoseconds);
 
+// What tells one state of a file from another: any difference in any field is a change, in
+// either direction (a file replaced by an older copy has an earlier time and a new inode).
+struct FileVersion {
+  int64_t writeTimeNs = 0;
+  uint64_t size = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileVersion& o) const {
+    return writeTimeNs == o.writeTimeNs && size == o.size && device == o.device && inode == o.inode;
+  }
+  bool operator!=(const FileVersion& o) const { return !(*this == o); }
+};
+// The file's version (links followed); false as GetLastWriteTime.
+bool GetFileVersion(const std::string& path, FileVersion* version);
+
 // The names in the folder, "." and ".." left out, in no particular order. False when the
 // folder cannot be read.
 bool ListFolder(const std::string& path, std::vector<std::string>* names);

@@ -26,6 +26,22 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
+// Creates or truncates a file that only its owner can read; a link in its place is refused
+// (ELOOP), and a file left by an older, looser run is narrowed as well.
+int OpenPrivateForWriting(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0 && ::fchmod(fd, 0600) != 0) {
+    const int code = errno;
+    ::close(fd);
+    errno = code;
+    return -1;
+  }
+  return fd;
+}
+
+bool ReadFile(const std::string& path, std::string* contents, int* errorCode,
+              std::size_t maxBytes, int extraFlags);
+
 // Writes all bytes; returns 0 or the errno of the failing write.
 int WriteAll(int fd, const void* data, std::size_t size, std::size_t* written) {
   const char* p = static_cast<const char*>(data);
@@ -145,7 +161,7 @@ bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
     if (errorCode != nullptr) *errorCode = ENAMETOOLONG;
     return false;
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = OpenPrivateForWriting(path);
   if (fd < 0) {
     if (errorCode != nullptr) *errorCode = errno;
     return false;
@@ -163,6 +179,33 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
 
 bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode,
                    std::size_t maxBytes) {
+  return ReadFile(path, contents, errorCode, maxBytes, 0);
+}
+
+bool ReadOwnFile(const std::string& path, std::string* contents, int* errorCode) {
+  return ReadFile(path, contents, errorCode, static_cast<std::size_t>(-1), O_NOFOLLOW);
+}
+
+std::FILE* OpenOwnFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+std::FILE* CreatePrivateFile(const std::string& path) {
+  const int fd = OpenPrivateForWriting(path);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+namespace {
+
+bool ReadFile(const std::string& path, std::string* contents, int* errorCode,
+              std::size_t maxBytes, int extraFlags) {
   if (errorCode != nullptr) *errorCode = 0;
   if (contents != nullptr) contents->clear();
   if (path.size() > MaxPathLength()) {
@@ -170,7 +213,7 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
     return false;
   }
   // Non-blocking, so that a FIFO put in the file's place cannot hold the reader.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags);
   if (fd < 0) {
     if (errorCode != nullptr) *errorCode = errno;
     return false;
@@ -209,5 +252,7 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
   if (contents != nullptr) *contents = std::move(data);
   return true;
 }
+
+}  // namespace
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -24,7 +25,8 @@ bool WriteFileAtomically(const std::string& finalPath, const void* data, std::si
                          std::string* error);
 
 // Creates or truncates the file and writes the bytes. Reports the bytes written and, on
-// failure, the system's error code.
+// failure, the system's error code. The file is readable by its owner only; a symbolic link in
+// its place is not followed, the write fails instead.
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
                     std::size_t* written, int* errorCode);
 // Reads a whole regular file. Anything else (a folder, a FIFO) fails without waiting.
@@ -32,5 +34,14 @@ bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCod
 // The same, failing with the "file too large" code for a file of more than maxBytes.
 bool ReadWholeFile(const std::string& path, std::string* contents, int* errorCode,
                    std::size_t maxBytes);
+// ReadWholeFile for a file that this program wrote itself (a work file): a symbolic link in
+// its place is not followed, the read fails instead.
+bool ReadOwnFile(const std::string& path, std::string* contents, int* errorCode);
+
+// Standard streams on the same terms, for libraries that take a FILE: null with errno set on
+// failure. OpenOwnFile reads without following a link; CreatePrivateFile creates or truncates
+// as WriteWholeFile does. The caller closes the stream.
+std::FILE* OpenOwnFile(const std::string& path);
+std::FILE* CreatePrivateFile(const std::string& path);
 
 }  // namespace platform

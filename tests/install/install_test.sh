@@ -60,6 +60,7 @@ done
 unit="$SITE/lib/systemd/system/vestrel.service"
 grep -qx "ExecStart=$PREFIX/bin/vestrel" "$unit" || fail "unit does not start $PREFIX/bin/vestrel"
 grep -qx "ReadWritePaths=$PREFIX/bin /var/spool/vestrel" "$unit" || fail "unit's ReadWritePaths"
+[ "$(stat -c %a "$SITE/bin/DevInfo.xml")" = 640 ] || fail "DevInfo.xml is not 0640"
 pass "site layout"
 
 echo "== a second install keeps the site's own configuration"
@@ -75,8 +76,8 @@ pass "Config.ini and DevInfo.xml kept"
 
 echo "== the installed programs run a site against a simulated camera"
 ip="127.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 2))"
-printf 'await-channel 30\nface id=42 jpeg=%s temp=36.6\nwait 60\n' \
-  "$SOURCE/tests/data/face-small.jpg" > "$WORK/cam.script"
+printf 'await-channel 30\nface id=42 jpeg=%s temp=36.6\nface id=43 jpeg=%s\nwait 60\n' \
+  "$SOURCE/tests/data/face-small.jpg" "$SOURCE/tests/data/face-640x480.jpg" > "$WORK/cam.script"
 "$SITE/bin/vestrel-camsim" --listen "$ip:0" --user admin --password pw \
   --script "$WORK/cam.script" > "$WORK/cam.out" 2> "$WORK/cam.err" < /dev/null &
 pids+=($!)
@@ -93,19 +94,67 @@ grep -q "login OK" "$WORK/check.out" || fail "vestrel-check did not log in: $(ca
 [ ! -e "$SITE/bin/vestrel.log" ] || fail "vestrel-check wrote into the site's log file"
 pass "vestrel-check passes the site"
 
-"$SITE/bin/vestrel" > "$WORK/vestrel.out" 2> "$WORK/vestrel.err" < /dev/null &
-vestrel=$!
-pids+=($vestrel)
-has_event() { compgen -G "$WORK/events/7_42_*.txt" > /dev/null; }
+# Run as the unit runs it: with its file mask, and, where strace works, traced, so that the
+# system calls, socket families and memory protections it uses are checked against the unit.
+tracer=()
+if command -v strace > /dev/null && strace -f -qq -o /dev/null true 2> /dev/null; then
+  tracer=(strace -f -qq -o "$WORK/strace.out")
+fi
+( umask "$(sed -n 's/^UMask=//p' "$unit")"; exec "${tracer[@]}" "$SITE/bin/vestrel" ) \
+  > "$WORK/vestrel.out" 2> "$WORK/vestrel.err" < /dev/null &
+launcher=$!
+pids+=($launcher)
+vestrel=$launcher
+if [ ${#tracer[@]} -gt 0 ]; then
+  wait_for 10 pgrep -P "$launcher" > /dev/null || fail "strace started no Vestrel"
+  vestrel=$(pgrep -P "$launcher")
+fi
+has_event() { compgen -G "$WORK/events/7_43_*.txt" > /dev/null; }
 wait_for 30 has_event || fail "no event file; camera said: $(cat "$WORK/cam.out"); log: $(cat "$SITE/bin/vestrel.log" 2>/dev/null)"
 pass "event file $(basename "$(compgen -G "$WORK/events/7_42_*.txt")")"
 kill -TERM "$vestrel"
 wait_for 20 bash -c "! kill -0 $vestrel 2>/dev/null" || fail "Vestrel did not end on SIGTERM"
 status=0
-wait "$vestrel" || status=$?
+wait "$launcher" || status=$?
 [ "$status" -eq 0 ] || fail "Vestrel ended with status $status after SIGTERM"
 [ -f "$SITE/bin/vestrel.log" ] || fail "no log file beside the installed executable"
 pass "Vestrel stopped with status 0, log in bin/"
+for f in "$WORK"/events/7_4[23]_*.txt "$SITE/bin/vestrel.log"; do
+  [ "$(stat -c %a "$f")" = 640 ] || fail "$f is not 0640 under the unit's UMask"
+done
+work=$(compgen -G "$SITE/bin/tmpSrc*.jpg") || fail "no work file"
+[ "$(stat -c %a $work)" = 600 ] || fail "$work is not 0600"
+pass "event files and log 0640, work files 0600"
+
+# syscalls NAME...: the system calls of a systemd set, its nested sets expanded.
+syscalls() {
+  local name
+  for name in "$@"; do
+    systemd-analyze syscall-filter "$name" | tail -n +2 | grep -v '^ *#' | while read -r word; do
+      case "$word" in @*) syscalls "$word" ;; ?*) echo "$word" ;; esac
+    done
+  done
+}
+if [ ${#tracer[@]} -gt 0 ] && command -v systemd-analyze > /dev/null; then
+  filter=$(sed -n 's/^SystemCallFilter=//p' "$unit")
+  allowed=$(echo "$filter" | head -1)
+  denied=$(echo "$filter" | sed -n '2s/^~//p')
+  # shellcheck disable=SC2086
+  comm -23 <(syscalls $allowed | sort -u) <(syscalls $denied | sort -u) > "$WORK/allowed"
+  sed -n 's/^[0-9]* *\([a-z0-9_]*\)(.*/\1/p' "$WORK/strace.out" | sort -u > "$WORK/used"
+  outside=$(comm -23 "$WORK/used" "$WORK/allowed" | tr '\n' ' ')
+  [ -z "$outside" ] || fail "Vestrel uses system calls that SystemCallFilter denies: $outside"
+  families=$(grep -o 'socket(AF_[A-Z0-9]*' "$WORK/strace.out" | sort -u | sed 's/socket(//' | tr '\n' ' ')
+  for family in $families; do
+    grep -q "^RestrictAddressFamilies=.*\b$family\b" "$unit" ||
+      fail "Vestrel opens $family sockets, which RestrictAddressFamilies denies"
+  done
+  ! grep -Eq 'mmap\(.*PROT_WRITE\|PROT_EXEC|mprotect\(.*PROT_EXEC' "$WORK/strace.out" ||
+    fail "Vestrel maps writable and executable memory, which MemoryDenyWriteExecute denies"
+  pass "system calls ($(wc -l < "$WORK/used")), socket families ($families) and memory as the unit allows"
+else
+  echo "skip: strace or systemd-analyze is missing: the unit's filters were not tried"
+fi
 
 if command -v systemd-analyze > /dev/null; then
   echo "== systemd-analyze verify"
@@ -114,6 +163,13 @@ if command -v systemd-analyze > /dev/null; then
   timeout 60 systemd-analyze verify --man=no "$WORK/site2/lib/systemd/system/vestrel.service" \
     > "$WORK/verify.out" 2>&1 || fail "systemd-analyze verify: $(cat "$WORK/verify.out")"
   pass "unit verified"
+  # systemd cannot run units here; where it can, the unit is tried by the service itself.
+  score=$(timeout 60 systemd-analyze security --offline=yes --no-pager \
+    "$WORK/site2/lib/systemd/system/vestrel.service" 2>&1 |
+    sed -n 's/.*Overall exposure level for vestrel.service: \([0-9.]*\).*/\1/p')
+  [ -n "$score" ] && awk "BEGIN { exit !($score <= 2.0) }" ||
+    fail "systemd-analyze security rates the unit ${score:-?}, more than 2.0"
+  pass "unit exposure $score"
 else
   echo "skip: systemd-analyze is not installed"
 fi
@@ -123,7 +179,8 @@ if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; the
   timeout 300 cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/pkg" > "$WORK/cpack.log" 2>&1 ||
     fail "cpack: $(tail -20 "$WORK/cpack.log")"
   deb=$(compgen -G "$WORK/pkg/vestrel_*.deb") || fail "no package in $WORK/pkg"
-  dpkg-deb -c "$deb" | awk '{print $6}' > "$WORK/files"
+  dpkg-deb -c "$deb" > "$WORK/listing"
+  awk '{print $6}' "$WORK/listing" > "$WORK/files"
   for f in ./opt/vestrel/bin/vestrel ./opt/vestrel/bin/vestrel-check ./opt/vestrel/bin/vestrel-camsim \
            ./opt/vestrel/bin/Logger.properties ./opt/vestrel/bin/DevInfo.xml \
            ./opt/vestrel/Config.ini ./lib/systemd/system/vestrel.service; do
@@ -136,7 +193,7 @@ if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; the
     [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
   done
   dpkg-deb -e "$deb" "$WORK/control"
-  for script in postinst prerm postrm; do
+  for script in preinst postinst prerm postrm; do
     [ -x "$WORK/control/$script" ] || fail "$script missing or not executable"
     sh -n "$WORK/control/$script" || fail "$script is not valid shell"
   done
@@ -145,6 +202,10 @@ if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; the
   done
   grep -q "useradd --system" "$WORK/control/postinst" || fail "postinst creates no user"
   grep -q "/var/spool/vestrel" "$WORK/control/postinst" || fail "postinst makes no spool folder"
+  grep -q "dpkg-statoverride --add root vestrel 0640" "$WORK/control/preinst" ||
+    fail "preinst does not unpack DevInfo.xml as root:vestrel 0640"
+  grep -q "^-rw-r----- .*/opt/vestrel/bin/DevInfo.xml$" "$WORK/listing" ||
+    fail "package ships DevInfo.xml readable by everyone"
   dpkg-deb -x "$deb" "$WORK/unpacked"
   grep -qx "ExecStart=$PREFIX/bin/vestrel" "$WORK/unpacked/lib/systemd/system/vestrel.service" ||
     fail "packaged unit does not start $PREFIX/bin/vestrel"

@@ -1,6 +1,7 @@
 #include "tools/check/SiteCheck.h"
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "config/DeviceListLoader.h"
@@ -106,7 +107,10 @@ bool SiteCheck::LoadDeviceList() {
   const std::string& path = remote ? settings_.RemoteDevCfg : settings_.DevInfoPath;
   Say(std::string("Device list: ") + path + (remote ? " (remote device file)" : " (local)"));
   const bool loaded = remote ? ::LoadRemoteDevCfg(path, 1, tables_) : ::LoadDevInfo(path, tables_);
+  const std::size_t firstLoaderLine = report_.size();
   const std::string why = ReportLoaderLines();
+  ReportRefusedPosIds(firstLoaderLine);
+  CheckPrivate(path, remote ? "remote device file" : "device list");
   if (!loaded) {
     Problem("device list " + path + " cannot be loaded (" + why +
             "): Vestrel would end at once with status 255");
@@ -126,6 +130,7 @@ void SiteCheck::LoadFaceService() {
     faceServiceSource_ = settings_.EdgeAiCfgPath;
     Say("Face service file: " + faceServiceSource_);
     const bool present = platform::FileExists(faceServiceSource_);
+    if (present) CheckPrivate(faceServiceSource_, "face service file");
     const bool loaded = ::LoadEdgeAiCfg(faceServiceSource_, faceService_);
     const std::string why = ReportLoaderLines();
     if (present && !loaded) {
@@ -235,4 +240,27 @@ void SiteCheck::CheckEventFolder() {
     Problem(label + " has only " + Mebibytes(free) + " free (at least " +
             Mebibytes(options_.minimumFreeBytes) + " wanted)");
   }
+}
+
+// The loader skips a device or POS unit whose POS id is not a name, so its events would go
+// under the Default or nowhere: each such log line is a problem.
+void SiteCheck::ReportRefusedPosIds(std::size_t firstReportLine) {
+  static const std::string kLogPrefix = "    log: ";
+  for (std::size_t i = firstReportLine; i < report_.size(); ++i) {
+    const std::string& line = report_[i];
+    if (line.find(kRefusedPosIdText) == std::string::npos) continue;
+    Problem(line.compare(0, kLogPrefix.size(), kLogPrefix) == 0 ? line.substr(kLogPrefix.size())
+                                                                 : line);
+  }
+}
+
+// Files that hold device passwords, the face service's password or its access key: a warning
+// in the report, since Vestrel runs as it is.
+void SiteCheck::CheckPrivate(const std::string& path, const char* what) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms perms = fs::status(path, ec).permissions();
+  if (ec || (perms & fs::perms::others_read) == fs::perms::none) return;
+  Say(std::string("Warning: the ") + what + " " + path +
+      " holds passwords and is readable by every local user: chmod o-rwx " + path);
 }

@@ -4,6 +4,7 @@
 // It never writes an event file. One thread runs it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +43,8 @@ class SiteCheck {
   void LoadFaceService();
   void CheckFaceService();
   void CheckEventFolder();
+  void ReportRefusedPosIds(std::size_t firstReportLine);
+  void CheckPrivate(const std::string& path, const char* what);
 
   void Say(const std::string& line);
   void Problem(const std::string& line);
