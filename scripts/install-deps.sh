@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs python3-websockets
   libsystemd-dev dpkg-dev file
+  libssl-dev ca-certificates
 )
 
 # --fuzz adds what the libFuzzer targets need.
