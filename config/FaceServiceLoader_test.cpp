@@ -44,6 +44,14 @@ TEST_F(FaceServiceLoaderTest, VfrInfoIsNotValidatedAndMissingValuesTakeDefaults)
   EXPECT_EQ(config_->Port, 0);
   EXPECT_DOUBLE_EQ(config_->Score, kDefaultFaceScore);
   EXPECT_EQ(config_->Enable, kDefaultFaceEnable);
+  // tls: absent or "0" is plain; any other value asks for TLS, so a typo never goes in clear.
+  for (const auto& [attributes, tls] : {std::pair<std::string, bool>{R"(tls="0")", false},
+                                        {R"(tls="1" cafile="/etc/ca.pem")", true},
+                                        {R"(tls="yes")", true}}) {
+    ASSERT_TRUE(Vfr("<R><VFRInfo " + attributes + "/></R>"));
+    EXPECT_EQ(config_->Tls, tls) << attributes;
+  }
+  EXPECT_EQ(config_->CaFile, "");
 }
 
 TEST_F(FaceServiceLoaderTest, NoVfrInfoIsSuccessWithoutAService) {
@@ -61,6 +69,7 @@ TEST_F(FaceServiceLoaderTest, EdgeWithoutModeInfoIsAnFrsRecord) {
   EXPECT_EQ(config_->Port, 8080);
   EXPECT_DOUBLE_EQ(config_->Score, 0.75);
   EXPECT_EQ(config_->Location, "door");
+  EXPECT_FALSE(config_->Tls);
   EXPECT_EQ(log_.Count("Loading EgdeAiCfg.xml...", LogCapture::kInfo), 1);
   EXPECT_EQ(log_.Count("device info loaded...", LogCapture::kInfo), 1);
 }
@@ -80,10 +89,12 @@ TEST_F(FaceServiceLoaderTest, TypeTwoAcceptsAnEmptySourceAndTypeZeroDoesNot) {
 
 TEST_F(FaceServiceLoaderTest, FcsRecordTakesItsOwnFieldsAndDefaultScore) {
   ASSERT_TRUE(Edge(R"(<E><ModeInfo type="1"/><FcsList>
-      <FcsInfo ip="127.0.0.2" port="443" accountid="acc" accesskey="key"/>
+      <FcsInfo ip="127.0.0.2" port="443" accountid="acc" accesskey="key" tls="1" cafile="ca"/>
     </FcsList></E>)"));
   ASSERT_TRUE(config_);
   EXPECT_EQ(config_->Type, kFaceServiceFcs);
+  EXPECT_TRUE(config_->Tls);
+  EXPECT_EQ(config_->CaFile, "ca");
   EXPECT_EQ(config_->AccountId, "acc");
   EXPECT_EQ(config_->AccessKey, "key");
   EXPECT_DOUBLE_EQ(config_->Score, 0.8);
