@@ -175,9 +175,6 @@ TEST_F(FCSClientTest, HostileAnswersGiveNoAnswerAndTheClientCarriesOn) {
   EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer);
   service_.Next(kWhois, 500, huge);
   EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer);
-  EXPECT_EQ(log_.CountContaining("/api/fcs/person/whois abandoned: the answer is larger than the "
-                                 "limit of 1048576 bytes"),
-            2);
   for (const auto& line : log_.Texts()) {
     EXPECT_LE(line.size(), 1023u);
   }
@@ -200,9 +197,7 @@ TEST_F(FCSClientTest, AnUnreachableOrClosingServiceGivesNoAnswer) {
   config_.Port = service_.Port();
   config_.Tls = true;  // the service speaks plain HTTP
   EXPECT_EQ(Identify(3).GroupId, kGroupNoAnswer);
-  EXPECT_EQ(log_.CountContaining("127.0.0.1:" + std::to_string(service_.Port()) +
-                                 " refused, nothing sent: the TLS handshake failed"),
-            1);
+  EXPECT_EQ(log_.CountContaining(" refused, nothing sent: the TLS handshake failed"), 1);
 }
 
 TEST_F(FCSClientTest, AnAnswerPastTheReadTimeoutGivesNoAnswer) {

@@ -185,7 +185,7 @@ TEST_F(FRSClientTest, SnapshotsPendingAtStopAreWrittenUnidentified) {
 // matches the results that came before it gives the rest up.
 TEST_F(FRSClientTest, AtStopResultsThatArrivedAreMatchedAndTheirMemoryIsBounded) {
   SendForVerification(1, "v1");
-  service_.NextReply(kVerify, {200, std::string(1000, ' '), {}, std::chrono::milliseconds(100)});
+  service_.Next(kVerify, {200, std::string(1000, ' '), {}, std::chrono::milliseconds(100)});
   client_->PushSnapshot(NewSnapshot(2));
   ASSERT_TRUE(WaitFor([&] { return service_.RequestsTo(kVerify).size() == 2; }));
   VerifyResult* big = Result("v2");
@@ -199,6 +199,7 @@ TEST_F(FRSClientTest, AtStopResultsThatArrivedAreMatchedAndTheirMemoryIsBounded)
   EXPECT_EQ(results_.Snapshots()[1].FaceID, 1);
   EXPECT_EQ(results_.Snapshots()[1].GroupId, kGroupVip);
   EXPECT_EQ(log_.Count("Verify result v2 dropped: too many results waiting"), 1);
+  EXPECT_EQ(log_.CountContaining(std::string(kVerify) + " cancelled: the face client stops"), 1);
 }
 
 }  // namespace

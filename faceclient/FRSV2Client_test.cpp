@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "tests/support/ClosingServer.h"
 #include "tests/support/FaceClientFixture.h"
 #include "tests/support/TempDir.h"
@@ -124,35 +122,31 @@ TEST_F(FRSV2ClientTest, HostileVerifyAnswersGiveNoAnswerAndTheClientCarriesOn) {
   prepare_ = [](FRSV2Client& client) { client.SetRequestDeadline(1500); };
   std::string deep(100000, '[');
   deep += std::string(100000, ']');
-  const std::string forged = "{}\n2026-12-08 10:00:00 ERROR Vestrel - FORGED\r\x01";
   const FakeFaceService::Reply answers[] = {
       {200, "not json"}, {200, ""}, {200, deep}, {500, "oops"},
       {200, R"({"score":0.9,"pad":")" + std::string(5 * 1024 * 1024, 'x') + "\"}"},
       {200, R"({"isMatch":false})", {}, {}, "gzip"},
       {200, R"({"isMatch":false})" + std::string(100, ' '), {}, std::chrono::milliseconds(100)},
-      {500, forged}};
+      {500, "{}\n2026-12-08 10:00:00 ERROR Vestrel - FORGED\r\x01"}};
   int id = 0;
   for (const auto& answer : answers) {
-    service_.NextReply(kVerify, answer);
+    service_.Next(kVerify, answer);
     EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer) << answer.body.substr(0, 20);
   }
   for (const auto& line : log_.Texts()) {
     EXPECT_LE(line.size(), 1023u);
-    EXPECT_EQ(line.find_first_of("\r\n\x01"), std::string::npos) << line;
+    EXPECT_EQ(line.find_first_of("\r\n\x01"), std::string::npos) << line;  // no forged line
   }
   EXPECT_EQ(log_.Count("Process face snapshot: oops, 4, 1700000000 @1===="), 1);
-  EXPECT_EQ(log_.Count("Process face snapshot: {}\\n2026-12-08 10:00:00 ERROR Vestrel - "
-                       "FORGED\\r\\x01, 8, 1700000000 @1===="),
-            1);
+  EXPECT_EQ(log_.CountContaining("{}\\n2026-12-08 10:00:00 ERROR Vestrel - FORGED\\r\\x01, 8"), 1);
   EXPECT_EQ(log_.CountContaining("@2===="), 3);
   const std::string endpoint = "http://127.0.0.1:" + std::to_string(service_.Port()) + kVerify;
-  for (const char* why : {"the answer is larger than the limit of 1048576 bytes",
-                          "the answer is compressed (gzip) though no compression was asked for",
-                          "no complete answer within the limit of 1500 ms"}) {
-    EXPECT_EQ(log_.Count("Face service request " + endpoint + " abandoned: " + why,
-                         LogCapture::kError),
-              1);
-  }
+  EXPECT_EQ(log_.Count("Face service request " + endpoint +
+                           " abandoned: the answer is larger than the limit of 1048576 bytes",
+                       LogCapture::kError),
+            1);
+  EXPECT_EQ(log_.CountContaining("abandoned: the answer is compressed (gzip)"), 1);
+  EXPECT_EQ(log_.CountContaining("abandoned: no complete answer within the limit of 1500 ms"), 1);
   service_.Next(kVerify, 200, R"({"score":0.9,"personId":"p","personName":"n"})");
   EXPECT_EQ(Identify(++id).GroupId, kGroupNotIdentified);  // identified, no listed group
 }
@@ -164,51 +158,26 @@ TEST_F(FRSV2ClientTest, AClosedConnectionOnLoginLeavesTheSnapshotAsItCame) {
   EXPECT_EQ(s.GroupId, kGroupNotIdentified);
 }
 
-TEST_F(FRSV2ClientTest, StopCancelsADrippingRequestAndWritesTheSnapshot) {
-  service_.NextReply(kVerify, {200, std::string(1000, ' '), {}, std::chrono::milliseconds(100)});
-  StartClient().PushSnapshot(NewSnapshot(1));
-  for (int i = 0; i < 1000 && service_.RequestsTo(kVerify).empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  auto stopping = std::async(std::launch::async, [this] { StopClient(); });
-  // The answer would take 100 s.
-  ASSERT_EQ(stopping.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-  ASSERT_EQ(results_.Count(), 1u);
-  EXPECT_EQ(results_.Snapshots()[0].GroupId, kGroupNoAnswer);
-  EXPECT_EQ(log_.CountContaining(std::string(kVerify) + " cancelled: the face client stops"), 1);
-}
-
-// A certificate that does not verify is a service that cannot be reached: -2 after a login.
 TEST_F(FRSV2ClientTest, TlsChecksTheCertificateAndTheHostBeforeSendingAnything) {
-  struct Row {
-    const char* subjectAltName;
-    bool caFile;
-    int32_t group;
-    const char* why;
-  } const rows[] = {
-      {"IP:127.0.0.1", true, kGroupNoMatch, nullptr},
-      {"IP:127.0.0.1", false, kGroupNotIdentified, "the certificate does not verify: self"},
-      {"DNS:other.example", true, kGroupNotIdentified,
-       "the certificate is not made out to this host"},
-  };
-  int id = 0;
-  for (const Row& row : rows) {
+  const std::tuple<const char*, bool, const char*> rows[] = {
+      {"IP:127.0.0.1", true, ""},
+      {"IP:127.0.0.1", false, "the certificate does not verify: self"},
+      {"DNS:other.example", true, "the certificate is not made out to this host"}};
+  for (const auto& [subjectAltName, useCaFile, why] : rows) {
     TempDir dir;
-    const TestCertificate cert(dir.path(), row.subjectAltName);
+    const TestCertificate cert(dir.path(), subjectAltName);
     FakeFaceService tls(cert.certPath, cert.keyPath);
     tls.Default(kLogin, 200, R"({"sessionId":"S1"})");
     tls.Default(kVerify, 200, R"({"isMatch":false})");
     config_.Port = tls.Port();
     config_.Tls = true;
-    config_.CaFile = row.caFile ? cert.certPath : "";
-    EXPECT_EQ(Identify(++id).GroupId, row.group) << row.subjectAltName;
+    config_.CaFile = useCaFile ? cert.certPath : "";
+    EXPECT_EQ(Identify(1).GroupId, *why ? kGroupNotIdentified : kGroupNoMatch) << why;
     StopClient();
-    EXPECT_EQ(tls.Requests().size(), row.why ? 0u : 3u);
-    if (row.why) {
-      EXPECT_EQ(log_.CountContaining("Face service https://127.0.0.1:" + std::to_string(tls.Port()) +
-                                     " refused, nothing sent: " + row.why),
-                1);
-    }
+    EXPECT_EQ(tls.Requests().size(), *why ? 0u : 3u);
+    EXPECT_EQ(log_.CountContaining("Face service https://127.0.0.1:" + std::to_string(tls.Port()) +
+                                   " refused, nothing sent: " + why),
+              *why ? 1 : 0);
   }
 }
 

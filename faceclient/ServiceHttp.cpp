@@ -33,8 +33,8 @@ ServiceHttp::ServiceHttp(const FaceServiceConfig& config, int deadlineMs)
   client_->set_connection_timeout(kConnectionTimeoutSeconds, 0);
   client_->set_decompress(false);
   wake_ = std::make_unique<platform::Event>(false, false);
-  watchdog_ = std::make_unique<platform::Thread>("face-deadline", &ServiceHttp::WatchdogEntry,
-                                                 this);
+  watchdog_ =
+      std::make_unique<platform::Thread>("face-deadline", &ServiceHttp::WatchdogEntry, this);
   watchdog_->Resume();
 }
 
@@ -73,10 +73,10 @@ void ServiceHttp::Watch() {
           client_->stop();
           waitMs = kStopRetryMs;
         } else {
-          waitMs = static_cast<int>(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now)
-                           .count()) +
-                   1;
+          waitMs =
+              static_cast<int>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now).count()) +
+              1;
         }
       }
     }
@@ -133,7 +133,8 @@ ServiceHttp::Outcome ServiceHttp::Exchange(httplib::Request& request, ServiceAns
   if (tooLarge) {
     *why = StringFormat("the answer is larger than the limit of %zu bytes", kMaxAnswerBytes);
   } else if (!encoding.empty()) {
-    *why = "the answer is compressed (" + LogSafe(encoding) + ") though no compression was asked for";
+    *why =
+        "the answer is compressed (" + LogSafe(encoding) + ") though no compression was asked for";
   } else if (stoppedBy == StoppedBy::kCancel) {
     *why = "the face client stops";
     return Outcome::kCancelled;
@@ -161,8 +162,8 @@ ServiceHttp::Outcome ServiceHttp::Exchange(httplib::Request& request, ServiceAns
 std::string ServiceHttp::TlsFailure(int error) const {
   switch (static_cast<httplib::Error>(error)) {
     case httplib::Error::SSLLoadingCerts:
-      return "the trust store " + (config_.CaFile.empty() ? std::string(kSystemTrustStore)
-                                                          : config_.CaFile) +
+      return "the trust store " +
+             (config_.CaFile.empty() ? std::string(kSystemTrustStore) : config_.CaFile) +
              " cannot be loaded";
     case httplib::Error::SSLServerVerification: {
       const long result = tlsClient_ != nullptr ? tlsClient_->get_openssl_verify_result() : 0;
