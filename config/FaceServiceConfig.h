@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-// Face-service types; any other value selects the second-generation service.
+// Face-service types; any other value configures no face service.
 constexpr int32_t kFaceServiceFrs = 0;
 constexpr int32_t kFaceServiceFcs = 1;
 constexpr int32_t kFaceServiceFrsV2 = 2;
@@ -28,4 +28,8 @@ struct FaceServiceConfig {
   int32_t Type = 0;
   std::string AccountId;
   std::string AccessKey;
+  // HTTPS (and wss:// for the FRS stream) with the certificate and host name checked against
+  // CaFile, or the system trust store when CaFile is empty.
+  bool Tls = false;
+  std::string CaFile;
 };

@@ -27,6 +27,14 @@ double DoubleOr(const TiXmlElement* e, const char* name, double fallback) {
   return DoubleAttribute(e, name, &value) ? value : fallback;
 }
 
+// The optional "tls" and "cafile" of an entry. Any "tls" other than absent or "0" asks for TLS,
+// so that a mistyped value never sends faces and keys in clear.
+void ReadTls(const TiXmlElement* info, FaceServiceConfig* entry) {
+  const std::string tls = TextAttribute(info, "tls");
+  entry->Tls = !tls.empty() && tls != "0";
+  entry->CaFile = TextAttribute(info, "cafile");
+}
+
 // Keeps the entry as the record unless one exists already; the score is taken either way.
 bool Keep(const FaceServiceConfig& entry, std::unique_ptr<FaceServiceConfig>& config) {
   const double score = entry.Score;
@@ -62,6 +70,7 @@ bool ReadFrsInfo(const TiXmlElement* info, int32_t type, std::unique_ptr<FaceSer
   entry.Source = TextAttribute(info, "source");
   if (type == kFaceServiceFrs && entry.Source.empty()) return Fail();
   entry.Location = TextAttribute(info, "location");
+  ReadTls(info, &entry);
   return Keep(entry, config);
 }
 
@@ -73,6 +82,7 @@ bool ReadFcsInfo(const TiXmlElement* info, std::unique_ptr<FaceServiceConfig>& c
     return Fail();
   }
   entry.Score = DoubleOr(info, "score", kDefaultFaceScore);
+  ReadTls(info, &entry);
   return Keep(entry, config);
 }
 
@@ -95,6 +105,7 @@ bool LoadVfrInfo(const std::string& path, std::unique_ptr<FaceServiceConfig>& co
     record->Enable = IntOr(info, "enable", kDefaultFaceEnable);
     record->Source = TextAttribute(info, "source");
     record->Location = TextAttribute(info, "location");
+    ReadTls(info, record.get());
     config = std::move(record);
   }
   return Loaded();

@@ -44,6 +44,12 @@ TEST_F(FaceServiceLoaderTest, VfrInfoIsNotValidatedAndMissingValuesTakeDefaults)
   EXPECT_EQ(config_->Port, 0);
   EXPECT_DOUBLE_EQ(config_->Score, kDefaultFaceScore);
   EXPECT_EQ(config_->Enable, kDefaultFaceEnable);
+  EXPECT_FALSE(config_->Tls);
+  // Any tls other than "0" asks for TLS, so that a typo never sends in clear.
+  for (const char* tls : {"1", "yes"}) {
+    ASSERT_TRUE(Vfr(std::string("<R><VFRInfo tls=\"") + tls + "\"/></R>"));
+    EXPECT_TRUE(config_->Tls) << tls;
+  }
 }
 
 TEST_F(FaceServiceLoaderTest, NoVfrInfoIsSuccessWithoutAService) {
@@ -80,10 +86,12 @@ TEST_F(FaceServiceLoaderTest, TypeTwoAcceptsAnEmptySourceAndTypeZeroDoesNot) {
 
 TEST_F(FaceServiceLoaderTest, FcsRecordTakesItsOwnFieldsAndDefaultScore) {
   ASSERT_TRUE(Edge(R"(<E><ModeInfo type="1"/><FcsList>
-      <FcsInfo ip="127.0.0.2" port="443" accountid="acc" accesskey="key"/>
+      <FcsInfo ip="127.0.0.2" port="443" accountid="acc" accesskey="key" tls="1" cafile="ca"/>
     </FcsList></E>)"));
   ASSERT_TRUE(config_);
   EXPECT_EQ(config_->Type, kFaceServiceFcs);
+  EXPECT_TRUE(config_->Tls);
+  EXPECT_EQ(config_->CaFile, "ca");
   EXPECT_EQ(config_->AccountId, "acc");
   EXPECT_EQ(config_->AccessKey, "key");
   EXPECT_DOUBLE_EQ(config_->Score, 0.8);

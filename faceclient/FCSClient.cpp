@@ -7,6 +7,7 @@
 #include "faceclient/GroupWalk.h"
 #include "faceclient/SnapshotLog.h"
 #include "support/JsonObject.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 #include "support/TextHelpers.h"
 
@@ -79,7 +80,7 @@ int FCSClient::WhoIs(FaceSnapshot* snapshot) {
           result = 1;
         }
         LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %d, %s, %" PRId64 " @4====",
-                        snapshot->FaceID, snapshot->PersonId.c_str(), Now());
+                        snapshot->FaceID, LogSafe(snapshot->PersonId).c_str(), Now());
       }
     }
   }
@@ -99,7 +100,7 @@ void FCSClient::PersonInfo(FaceSnapshot* snapshot) {
     return;
   }
   LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %s, %d, %" PRId64 " @8====",
-                  answer.body.c_str(), snapshot->FaceID, Now());
+                  LogSafe(answer.body).c_str(), snapshot->FaceID, Now());
   const neb::CJsonObject reply(answer.body);
   int status = 0;
   if (reply.Get("status", status) && status != 1) {

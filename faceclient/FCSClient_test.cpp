@@ -171,8 +171,8 @@ TEST_F(FCSClientTest, HostileAnswersGiveNoAnswerAndTheClientCarriesOn) {
     service_.Next(kWhois, answer.first, answer.second);
     EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer) << answer.second.substr(0, 20);
   }
-  service_.Next(kWhois, 200, huge);
-  EXPECT_EQ(Identify(++id).GroupId, kGroupNoMatch);  // a valid, if huge, answer
+  service_.Next(kWhois, 200, huge);  // valid, but over the answer limit
+  EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer);
   service_.Next(kWhois, 500, huge);
   EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer);
   for (const auto& line : log_.Texts()) {
@@ -193,6 +193,11 @@ TEST_F(FCSClientTest, AnUnreachableOrClosingServiceGivesNoAnswer) {
   StopClient();
   config_.Port = 1;  // nothing listens there
   EXPECT_EQ(Identify(2).GroupId, kGroupNoAnswer);
+  StopClient();
+  config_.Port = service_.Port();
+  config_.Tls = true;  // the service speaks plain HTTP
+  EXPECT_EQ(Identify(3).GroupId, kGroupNoAnswer);
+  EXPECT_EQ(log_.CountContaining(" refused, nothing sent: the TLS handshake failed"), 1);
 }
 
 TEST_F(FCSClientTest, AnAnswerPastTheReadTimeoutGivesNoAnswer) {

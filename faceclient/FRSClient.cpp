@@ -1,11 +1,13 @@
 #include "faceclient/FRSClient.h"
 
 #include <cinttypes>
+#include <exception>
 
 #include "faceclient/SnapshotLog.h"
 #include "platform/DebugOutput.h"
 #include "support/JsonObject.h"
 #include "support/LogHelper.h"
+#include "support/PeerText.h"
 
 namespace {
 
@@ -41,16 +43,19 @@ void FRSClient::OnStop() {
 
 void FRSClient::PushVerifyResult(VerifyResult* result) {
   if (result == nullptr) return;
+  const std::size_t bytes = result->Bytes();
   {
     platform::ScopedLock guard(resultLock);
-    if (verifiedEvent != nullptr && results.size() < kMaxResults) {
+    if (verifiedEvent != nullptr && results.size() < kMaxResults &&
+        resultBytes_ + bytes <= kMaxResultBytes) {
       results.push_back(result);
+      resultBytes_ += bytes;
       verifiedEvent->Set();
       return;
     }
   }
   CLogHelper::GetInstance()->LogDebugF("Verify result %s dropped: too many results waiting",
-                                       result->verifyId.c_str());
+                                       LogSafe(result->verifyId).c_str());
   delete result;
 }
 
@@ -58,24 +63,33 @@ unsigned FRSClient::Run() {
   for (;;) {
     const int signalled = platform::WaitForAny(
         {stopEvent.get(), verifiedEvent.get(), queueEvent.get()}, kWorkerWaitMs);
-    switch (signalled) {
-      case 0:
-        return 0;
-      case 1:
-        HandleOneResult();
-        break;
-      case 2:
-        ProcessQueuedSnapshot();
-        break;
-      default:
-        ExpirePending();
-        break;
+    if (signalled == 0) return 0;
+    try {
+      HandleWakeUp(signalled);
+    } catch (const std::exception& e) {
+      platform::DebugOutput(std::string("FRS client worker step failed: ") + e.what());
+    } catch (...) {
+      platform::DebugOutput("FRS client worker step failed");
     }
   }
 }
 
-void FRSClient::HandleOneResult() {
-  platform::DebugOutput("====verified event triggered====");
+void FRSClient::HandleWakeUp(int signalled) {
+  switch (signalled) {
+    case 1:
+      platform::DebugOutput("====verified event triggered====");
+      HandleOneResult();
+      break;
+    case 2:
+      if (FaceSnapshot* snapshot = TakeQueuedSnapshot()) ProcessSnapshot(snapshot);
+      break;
+    default:
+      ExpirePending();
+      break;
+  }
+}
+
+bool FRSClient::HandleOneResult() {
   std::unique_ptr<VerifyResult> result;
   bool emptied = false;
   {
@@ -83,45 +97,48 @@ void FRSClient::HandleOneResult() {
     if (!results.empty()) {
       result.reset(results.front());
       results.pop_front();
+      resultBytes_ -= result->Bytes();
     }
-    if (results.empty()) {
+    if (results.empty() && verifiedEvent != nullptr) {
       verifiedEvent->Reset();
       emptied = true;
     }
   }
   if (emptied) platform::DebugOutput("====verified event reset====");
-  if (result == nullptr) return;
+  if (result == nullptr) return false;
   auto found = pending.find(result->verifyId);
-  if (found == pending.end()) return;  // expired already, or not ours
-  FaceSnapshot* snapshot = found->second;
+  if (found == pending.end()) return true;  // expired already, or not ours
+  std::unique_ptr<FaceSnapshot> snapshot(found->second);
   pending.erase(found);
   snapshot->PersonId = result->personId;
   snapshot->GroupId = result->groupId;
   snapshot->PersonGroup = result->groupName;
   snapshot->Confidence = result->confidence;
   snapshot->PersonName = result->personName;
-  if (resultCallback != nullptr) resultCallback(owner, snapshot);
+  if (resultCallback != nullptr) resultCallback(owner, snapshot.get());
   LogSnapshotLine(kSnapshotLineShort,
                   "Process face snapshot: %s, %s, %" PRId64 ", %" PRId64 " %d, %d @4====",
-                  result->verifyId.c_str(), snapshot->VerifyId.c_str(), Now(),
+                  LogSafe(result->verifyId).c_str(), LogSafe(snapshot->VerifyId).c_str(), Now(),
                   snapshot->VerifyTime, snapshot->GroupId, snapshot->FaceID);
-  delete snapshot;
+  return true;
 }
 
-void FRSClient::ProcessQueuedSnapshot() {
-  FaceSnapshot* snapshot = TakeQueuedSnapshot();
-  if (snapshot == nullptr) return;
-  if (Login()) {
-    Verify(snapshot);
-    Logout();
-    return;
+void FRSClient::ProcessSnapshot(FaceSnapshot* snapshot) {
+  FaceSnapshot* inHand = snapshot;
+  try {
+    if (Login()) {
+      if (Verify(snapshot)) inHand = nullptr;
+      Logout();
+    } else {
+      LogSnapshotLine(kSnapshotLineShort, "Process face snapshot: %d, %" PRId64 ", %d @8====",
+                      snapshot->FaceID, Now(), snapshot->FaceID);
+    }
+  } catch (const std::exception& e) {
+    platform::DebugOutput(std::string("FRS client request failed: ") + e.what());
+  } catch (...) {
+    platform::DebugOutput("FRS client request failed");
   }
-  snapshot->VerifyId.clear();
-  snapshot->PersonId.clear();
-  snapshot->GroupId = kGroupNoAnswer;
-  LogSnapshotLine(kSnapshotLineShort, "Process face snapshot: %d, %" PRId64 ", %d @8====",
-                  snapshot->FaceID, Now(), snapshot->FaceID);
-  Deliver(snapshot);
+  if (inHand != nullptr) DeliverUnidentified(inHand);
 }
 
 void FRSClient::ExpirePending() {
@@ -132,6 +149,8 @@ void FRSClient::ExpirePending() {
       ++it;
       continue;
     }
+    std::unique_ptr<FaceSnapshot> owned(snapshot);
+    it = pending.erase(it);
     snapshot->VerifyId.clear();
     snapshot->PersonId.clear();
     snapshot->GroupId = kGroupNoAnswer;
@@ -140,14 +159,12 @@ void FRSClient::ExpirePending() {
                     "Process face snapshot: %s, %" PRId64 ", %" PRId64 " %d, %d @5====",
                     snapshot->VerifyId.c_str(), Now(), snapshot->VerifyTime, snapshot->GroupId,
                     snapshot->FaceID);
-    delete snapshot;
-    it = pending.erase(it);
   }
 }
 
-bool FRSClient::Login() { return PostLogin("/users/login", &sessionId); }
+bool FRSClient::Login() { return PostLogin("/users/login", &sessionId).Ok(); }
 
-void FRSClient::Verify(FaceSnapshot* snapshot) {
+bool FRSClient::Verify(FaceSnapshot* snapshot) {
   neb::CJsonObject request;
   request.Add("session_id", sessionId);
   request.Add("target_score", config->Score);
@@ -159,23 +176,20 @@ void FRSClient::Verify(FaceSnapshot* snapshot) {
   const ServiceAnswer answer = Post("/frs/cgi/verifyface", request.ToString(), kJson);
   if (answer.Ok()) {
     LogSnapshotLine(kSnapshotLineBody, "Process face snapshot: %s, %d, %" PRId64 " @6====",
-                    answer.body.c_str(), snapshot->FaceID, Now());
+                    LogSafe(answer.body).c_str(), snapshot->FaceID, Now());
     std::string verifyId;
     if (neb::CJsonObject(answer.body).Get("verify_face_id", verifyId) && !verifyId.empty()) {
       snapshot->VerifyId = verifyId;
       snapshot->VerifyTime = Now();
-      AddPending(snapshot);
       LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %s, %d, %" PRId64 " @6====",
-                      verifyId.c_str(), snapshot->FaceID, Now());
-      return;
+                      LogSafe(verifyId).c_str(), snapshot->FaceID, Now());
+      AddPending(snapshot);  // the last step: the table owns the snapshot from here on
+      return true;
     }
   }
-  snapshot->VerifyId.clear();
-  snapshot->PersonId.clear();
-  snapshot->GroupId = kGroupNoAnswer;
   LogSnapshotLine(kSnapshotLineShort, "Process face snapshot: %d, %" PRId64 " @7====",
                   snapshot->FaceID, Now());
-  Deliver(snapshot);
+  return false;
 }
 
 // The table holds one snapshot per verify id: an older one under the same id, or the oldest
@@ -185,7 +199,7 @@ void FRSClient::AddPending(FaceSnapshot* snapshot) {
   auto same = pending.find(snapshot->VerifyId);
   if (same != pending.end()) {
     log->LogInfoF("Verify id %s is already pending: snapshot %d written without identification",
-                  snapshot->VerifyId.c_str(), same->second->FaceID);
+                  LogSafe(snapshot->VerifyId).c_str(), same->second->FaceID);
     FaceSnapshot* older = same->second;
     pending.erase(same);
     DeliverUnidentified(older);
@@ -210,7 +224,11 @@ bool FRSClient::Logout() {
   return Post("/users/logout", request.ToString(), kJson).Ok();
 }
 
+// The stream has stopped and the worker has ended: results that arrived are matched first, so
+// that a snapshot whose identity came in time is written with it.
 void FRSClient::DeliverUnfinished() {
+  while (HandleOneResult()) {
+  }
   if (!pending.empty()) {
     CLogHelper::GetInstance()->LogInfoF(
         "Face client stopped with %zu snapshots waiting for their result; they are written "
@@ -219,7 +237,4 @@ void FRSClient::DeliverUnfinished() {
   }
   for (auto& entry : pending) DeliverUnidentified(entry.second);
   pending.clear();
-  platform::ScopedLock guard(resultLock);
-  for (VerifyResult* result : results) delete result;
-  results.clear();
 }

@@ -3,8 +3,9 @@
 // later on the event stream, tagged with that id: the snapshot waits in the pending table until
 // its result comes, or is given up after 3 seconds.
 // Threads: PushVerifyResult on the stream's connection threads; OnStart and OnStop inside the
-// base's Start and Stop; everything else on the worker. resultLock guards results and the
-// setting and resetting of verifiedEvent; pending and sessionId belong to the worker.
+// base's Start and Stop; everything else on the worker (DeliverUnfinished on the stopping
+// thread once the worker has ended). resultLock guards results, resultBytes_ and the setting
+// and resetting of verifiedEvent; pending and sessionId belong to the worker.
 #pragma once
 
 #include <list>
@@ -21,15 +22,18 @@ class FRSClient : public VFRClient, public VerifyResultSink {
   static constexpr int64_t kExpirySeconds = 3;
   // Snapshots waiting for their result; beyond that the oldest is given up at once.
   static constexpr std::size_t kMaxPending = 1000;
-  // Results waiting for the worker; beyond that a new one is dropped.
+  // Results waiting for the worker, by count and by the memory they hold; beyond either a new
+  // one is dropped (its snapshot is given up when it expires).
   static constexpr std::size_t kMaxResults = 1000;
+  static constexpr std::size_t kMaxResultBytes = 8 * 1024 * 1024;
 
   FRSClient();
   ~FRSClient() override;
 
   void PushVerifyResult(VerifyResult* result) override;
   bool Login();
-  void Verify(FaceSnapshot* snapshot);
+  // True when the snapshot now waits in the pending table; otherwise it is still the caller's.
+  bool Verify(FaceSnapshot* snapshot);
   bool Logout();
 
   // The event stream's tick period; tests shorten it. Set before Start.
@@ -42,14 +46,20 @@ class FRSClient : public VFRClient, public VerifyResultSink {
   void DeliverUnfinished() override;
 
  private:
-  void HandleOneResult();
-  void ProcessQueuedSnapshot();
+  // One turn of the worker loop for what woke it (1 a result, 2 a snapshot, else a tick).
+  void HandleWakeUp(int signalled);
+  // Matches the oldest waiting result; false when none was waiting.
+  bool HandleOneResult();
+  // The per-snapshot step: login, verify, logout. The snapshot ends pending or delivered, also
+  // when a step throws.
+  void ProcessSnapshot(FaceSnapshot* snapshot) override;
   void ExpirePending();
   void AddPending(FaceSnapshot* snapshot);
 
   std::unique_ptr<platform::Event> verifiedEvent;
   std::map<std::string, FaceSnapshot*> pending;  // worker only
   std::list<VerifyResult*> results;              // guarded by resultLock
+  std::size_t resultBytes_ = 0;                  // guarded by resultLock
   std::string sessionId;                         // worker only
   platform::CriticalSection resultLock;
   std::unique_ptr<EventStream> eventStream;

@@ -181,4 +181,25 @@ TEST_F(FRSClientTest, SnapshotsPendingAtStopAreWrittenUnidentified) {
             1);
 }
 
+// The worker is held in a dripping verify while results arrive; Stop cancels the request and
+// matches the results that came before it gives the rest up.
+TEST_F(FRSClientTest, AtStopResultsThatArrivedAreMatchedAndTheirMemoryIsBounded) {
+  SendForVerification(1, "v1");
+  service_.Next(kVerify, {200, std::string(1000, ' '), {}, std::chrono::milliseconds(100)});
+  client_->PushSnapshot(NewSnapshot(2));
+  ASSERT_TRUE(WaitFor([&] { return service_.RequestsTo(kVerify).size() == 2; }));
+  VerifyResult* big = Result("v2");
+  big->personName.assign(FRSClient::kMaxResultBytes, 'n');
+  client_->PushVerifyResult(big);  // over the bound: dropped
+  client_->PushVerifyResult(Result("v1"));
+  StopClient();
+  ASSERT_EQ(results_.Count(), 2u);
+  EXPECT_EQ(results_.Snapshots()[0].FaceID, 2);
+  EXPECT_EQ(results_.Snapshots()[0].GroupId, kGroupNoAnswer);
+  EXPECT_EQ(results_.Snapshots()[1].FaceID, 1);
+  EXPECT_EQ(results_.Snapshots()[1].GroupId, kGroupVip);
+  EXPECT_EQ(log_.Count("Verify result v2 dropped: too many results waiting"), 1);
+  EXPECT_EQ(log_.CountContaining(std::string(kVerify) + " cancelled: the face client stops"), 1);
+}
+
 }  // namespace

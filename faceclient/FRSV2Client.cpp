@@ -7,12 +7,14 @@
 #include "faceclient/SnapshotLog.h"
 #include "platform/DebugOutput.h"
 #include "support/JsonObject.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 #include "support/TextHelpers.h"
 
 namespace {
 
 constexpr const char* kJson = "application/json";
+constexpr const char* kLoginPath = "/user/web/login";
 
 bool IsUnreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -38,14 +40,19 @@ std::string FrsV2LogoutPath(const std::string& sessionId) {
 
 unsigned FRSV2Client::Run() { return RunStandardLoop(); }
 
-// A failed login leaves the snapshot as the intake made it.
+// A refused or failed login leaves the snapshot as the intake made it; a login answer that
+// this side abandoned (too large, too slow, cancelled) gives no usable answer.
 void FRSV2Client::ProcessSnapshot(FaceSnapshot* snapshot) {
-  if (!Login()) return;
+  const ServiceAnswer login = PostLogin(kLoginPath, &sessionId);
+  if (!login.Ok()) {
+    if (login.abandoned) snapshot->GroupId = kGroupNoAnswer;
+    return;
+  }
   Verify(snapshot);
   Logout();
 }
 
-bool FRSV2Client::Login() { return PostLogin("/user/web/login", &sessionId); }
+bool FRSV2Client::Login() { return PostLogin(kLoginPath, &sessionId).Ok(); }
 
 void FRSV2Client::Verify(FaceSnapshot* snapshot) {
   snapshot->PersonId.clear();
@@ -64,7 +71,7 @@ void FRSV2Client::Verify(FaceSnapshot* snapshot) {
                     answer.Describe().c_str(), snapshot->FaceID, Now());
   } else {
     LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %d, %s, %" PRId64 " @2====",
-                    snapshot->FaceID, answer.body.c_str(), Now());
+                    snapshot->FaceID, LogSafe(answer.body).c_str(), Now());
     const neb::CJsonObject reply(answer.body);
     bool isMatch = true;
     double score = 0.0;
@@ -82,7 +89,7 @@ void FRSV2Client::Verify(FaceSnapshot* snapshot) {
           neb::CJsonObject group;
           std::string name;
           if (!groups.Get(i, group) || !group.Get("name", name)) continue;
-          platform::DebugOutput(name);
+          platform::DebugOutput(LogSafe(name));
           if (!walk.Visit(name)) break;
         }
       }

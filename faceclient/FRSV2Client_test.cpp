@@ -4,6 +4,8 @@
 
 #include "tests/support/ClosingServer.h"
 #include "tests/support/FaceClientFixture.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificate.h"
 
 namespace {
 
@@ -29,6 +31,7 @@ TEST_F(FRSV2ClientTest, LoginVerifyAndLogoutAreSentByteForByte) {
   EXPECT_EQ(requests[0].path, kLogin);
   EXPECT_EQ(requests[0].body, R"({"username":"user","password":"pw"})");
   EXPECT_EQ(requests[0].contentType, "application/json");
+  EXPECT_EQ(requests[0].acceptEncoding, "identity");
   EXPECT_EQ(requests[1].path, kVerify);
   EXPECT_EQ(requests[1].body,
             R"({"sessionId":"S1","imageBase64":"data:image/jpg;base64,AAAA",)"
@@ -116,19 +119,34 @@ TEST_F(FRSV2ClientTest, TheSessionIdCannotChangeTheLogoutRequestLine) {
 }
 
 TEST_F(FRSV2ClientTest, HostileVerifyAnswersGiveNoAnswerAndTheClientCarriesOn) {
+  prepare_ = [](FRSV2Client& client) { client.SetRequestDeadline(1500); };
   std::string deep(100000, '[');
   deep += std::string(100000, ']');
-  const std::pair<int, std::string> answers[] = {
+  const FakeFaceService::Reply answers[] = {
       {200, "not json"}, {200, ""}, {200, deep}, {500, "oops"},
-      {200, R"({"score":0.9,"pad":")" + std::string(5 * 1024 * 1024, 'x') + "\"}"}};
+      {200, R"({"score":0.9,"pad":")" + std::string(5 * 1024 * 1024, 'x') + "\"}"},
+      {200, R"({"isMatch":false})", {}, {}, "gzip"},
+      {200, R"({"isMatch":false})" + std::string(100, ' '), {}, std::chrono::milliseconds(100)},
+      {500, "{}\n2026-12-08 10:00:00 ERROR Vestrel - FORGED\r\x01"}};
   int id = 0;
   for (const auto& answer : answers) {
-    service_.Next(kVerify, answer.first, answer.second);
-    EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer) << answer.second.substr(0, 20);
+    service_.Next(kVerify, answer);
+    EXPECT_EQ(Identify(++id).GroupId, kGroupNoAnswer) << answer.body.substr(0, 20);
   }
-  for (const auto& line : log_.Texts()) EXPECT_LE(line.size(), 1023u);
+  for (const auto& line : log_.Texts()) {
+    EXPECT_LE(line.size(), 1023u);
+    EXPECT_EQ(line.find_first_of("\r\n\x01"), std::string::npos) << line;  // no forged line
+  }
   EXPECT_EQ(log_.Count("Process face snapshot: oops, 4, 1700000000 @1===="), 1);
-  EXPECT_EQ(log_.CountContaining("@2===="), 4);
+  EXPECT_EQ(log_.CountContaining("{}\\n2026-12-08 10:00:00 ERROR Vestrel - FORGED\\r\\x01, 8"), 1);
+  EXPECT_EQ(log_.CountContaining("@2===="), 3);
+  const std::string endpoint = "http://127.0.0.1:" + std::to_string(service_.Port()) + kVerify;
+  EXPECT_EQ(log_.Count("Face service request " + endpoint +
+                           " abandoned: the answer is larger than the limit of 1048576 bytes",
+                       LogCapture::kError),
+            1);
+  EXPECT_EQ(log_.CountContaining("abandoned: the answer is compressed (gzip)"), 1);
+  EXPECT_EQ(log_.CountContaining("abandoned: no complete answer within the limit of 1500 ms"), 1);
   service_.Next(kVerify, 200, R"({"score":0.9,"personId":"p","personName":"n"})");
   EXPECT_EQ(Identify(++id).GroupId, kGroupNotIdentified);  // identified, no listed group
 }
@@ -138,6 +156,29 @@ TEST_F(FRSV2ClientTest, AClosedConnectionOnLoginLeavesTheSnapshotAsItCame) {
   config_.Port = closing.Port();
   const FaceSnapshot s = Identify(1);
   EXPECT_EQ(s.GroupId, kGroupNotIdentified);
+}
+
+TEST_F(FRSV2ClientTest, TlsChecksTheCertificateAndTheHostBeforeSendingAnything) {
+  const std::tuple<const char*, bool, const char*> rows[] = {
+      {"IP:127.0.0.1", true, ""},
+      {"IP:127.0.0.1", false, "the certificate does not verify: self"},
+      {"DNS:other.example", true, "the certificate is not made out to this host"}};
+  for (const auto& [subjectAltName, useCaFile, why] : rows) {
+    TempDir dir;
+    const TestCertificate cert(dir.path(), subjectAltName);
+    FakeFaceService tls(cert.certPath, cert.keyPath);
+    tls.Default(kLogin, 200, R"({"sessionId":"S1"})");
+    tls.Default(kVerify, 200, R"({"isMatch":false})");
+    config_.Port = tls.Port();
+    config_.Tls = true;
+    config_.CaFile = useCaFile ? cert.certPath : "";
+    EXPECT_EQ(Identify(1).GroupId, *why ? kGroupNotIdentified : kGroupNoMatch) << why;
+    StopClient();
+    EXPECT_EQ(tls.Requests().size(), *why ? 0u : 3u);
+    EXPECT_EQ(log_.CountContaining("Face service https://127.0.0.1:" + std::to_string(tls.Port()) +
+                                   " refused, nothing sent: " + why),
+              *why ? 1 : 0);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "faceclient/VFRClient.h"
 
-#include <httplib.h>
-
 #include <ctime>
 #include <exception>
 #include <vector>
@@ -15,7 +13,6 @@ namespace {
 
 constexpr int kWorkerWaitMs = 10;
 constexpr int kStopWaitSliceMs = 100;
-constexpr time_t kConnectionTimeoutSeconds = 3;
 constexpr uint64_t kOverflowLogEvery = 100;
 
 }  // namespace
@@ -24,6 +21,7 @@ VFRClient::VFRClient() : clock_([] { return static_cast<int64_t>(std::time(nullp
 
 VFRClient::~VFRClient() {
   if (stopEvent != nullptr) stopEvent->Set();
+  if (http != nullptr) http->Cancel();
   workerThread.reset();  // joins a worker that Stop did not wait for
   for (FaceSnapshot* snapshot : queue) delete snapshot;
 }
@@ -31,8 +29,7 @@ VFRClient::~VFRClient() {
 void VFRClient::Init(const FaceServiceConfig* serviceConfig) {
   config = serviceConfig;
   if (config == nullptr) return;
-  httpClient = std::make_unique<httplib::Client>(config->Ip, config->Port);
-  httpClient->set_connection_timeout(kConnectionTimeoutSeconds, 0);
+  http = std::make_unique<ServiceHttp>(*config, requestDeadlineMs_);
 }
 
 int VFRClient::Start(void* resultOwner, FaceResultCallback callback) {
@@ -91,8 +88,9 @@ void VFRClient::WriteDirectly(FaceSnapshot* snapshot, uint64_t overflows) {
 }
 
 void VFRClient::Stop() {
-  OnStop();
   if (stopEvent != nullptr) stopEvent->Set();
+  if (http != nullptr) http->Cancel();
+  OnStop();
   if (workerThread != nullptr) {
     while (!workerThread->Join(kStopWaitSliceMs)) {
       if (platform::MessageLoop* loop = platform::MessageLoop::Main()) loop->PumpOne();
@@ -161,24 +159,15 @@ void VFRClient::DeliverUnidentified(FaceSnapshot* snapshot) {
 
 ServiceAnswer VFRClient::Post(const std::string& path, const std::string& body,
                               const char* contentType) {
-  ServiceAnswer answer;
-  if (httpClient == nullptr) return answer;
-  httplib::Result result = contentType != nullptr
-                               ? httpClient->Post(path.c_str(), body, contentType)
-                               : httpClient->Post(path.c_str());
-  if (!result) return answer;
-  answer.received = true;
-  answer.status = result->status;
-  answer.body = std::move(result->body);
-  return answer;
+  if (http == nullptr) return ServiceAnswer();
+  return http->Post(path, body, contentType);
 }
 
-bool VFRClient::PostLogin(const std::string& path, std::string* sessionId) {
+ServiceAnswer VFRClient::PostLogin(const std::string& path, std::string* sessionId) {
   neb::CJsonObject request;
   request.Add("username", config->UserName);
   request.Add("password", config->Password);
-  const ServiceAnswer answer = Post(path, request.ToString(), "application/json");
-  if (!answer.Ok()) return false;
-  neb::CJsonObject(answer.body).Get("sessionId", *sessionId);
-  return true;
+  ServiceAnswer answer = Post(path, request.ToString(), "application/json");
+  if (answer.Ok()) neb::CJsonObject(answer.body).Get("sessionId", *sessionId);
+  return answer;
 }

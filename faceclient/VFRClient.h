@@ -2,11 +2,14 @@
 // queued snapshot, one at a time in arrival order, and hands every finished snapshot to the
 // result callback (the event writer). What the three clients share lives here once: the HTTP
 // client bound to the service, the worker, the bounded snapshot queue, the stop path that
-// writes out whatever is left, and the seconds clock of their log lines.
+// writes out whatever is left, and the seconds clock of their log lines. The worker loop, the
+// queue and the per-snapshot step (ProcessSnapshot) are kept apart, and all a request needs is
+// the worker's ServiceHttp, so that several workers could share the queue.
 //
 // Threads: PushSnapshot runs on the thread that delivers alarms; Init and Start on the main
 // thread (or the alarm thread, for a client the intake creates); Stop on the main thread; Run,
-// every request and every call of the result callback on the worker. queueLock guards queue,
+// every request and every call of the result callback on the worker (Stop cancels the request
+// in flight through ServiceHttp::Cancel). queueLock guards queue,
 // stopped_, overflowCount_ and the setting and resetting of queueEvent; no request and no
 // callback runs under it.
 #pragma once
@@ -19,6 +22,7 @@
 #include <string>
 
 #include "config/FaceServiceConfig.h"
+#include "faceclient/ServiceHttp.h"
 #include "pipeline/FaceClientSlot.h"
 #include "pipeline/FaceSnapshot.h"
 #include "platform/CmdTarget.h"
@@ -26,25 +30,9 @@
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
-namespace httplib {
-class Client;
-}
-
 // How a finished snapshot goes back to the event writer. The callback neither keeps nor frees
 // the snapshot.
 using FaceResultCallback = void (*)(void* owner, FaceSnapshot* snapshot);
-
-// What came back from one request to the face service.
-struct ServiceAnswer {
-  bool received = false;  // a response came back at all
-  int status = 0;
-  std::string body;
-
-  // Answered: a response with status 200.
-  bool Ok() const { return received && status == 200; }
-  // For the log lines of an unanswered request: "no response", or the body of the response.
-  std::string Describe() const { return received ? body : std::string("no response"); }
-};
 
 class VFRClient : public CCmdTarget, public SnapshotConsumer {
  public:
@@ -55,19 +43,22 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
   VFRClient();
   ~VFRClient() override;  // Stop must have been called when the worker was started
 
-  // Binds the HTTP client to the record's address (3 s connection time-out, the library's
-  // defaults otherwise). The record must outlive the client.
+  // Binds the HTTP client to the record's address (see ServiceHttp: 3 s connection time-out,
+  // 1 MiB answers, 10 s per request, TLS when the record asks). The record must outlive the
+  // client.
   void Init(const FaceServiceConfig* config);
   // Starts the worker; every finished snapshot goes to callback(owner, snapshot). Returns 1.
   int Start(void* owner, FaceResultCallback callback);
   // Takes ownership of the snapshot; never waits for the service.
   void PushSnapshot(FaceSnapshot* snapshot) override;
-  // Ends the worker (serving main-thread messages while it waits), then writes every snapshot
-  // it did not finish without identification.
+  // Cancels the request in flight, ends the worker (serving main-thread messages while it
+  // waits), then writes every snapshot it did not finish without identification.
   void Stop();
 
   // The clock of the log lines and of expiry; tests move it. Set before Start.
   void SetClock(Clock clock) { clock_ = std::move(clock); }
+  // The total time of one request; tests shorten it. Set before Init.
+  void SetRequestDeadline(int ms) { requestDeadlineMs_ = ms; }
 
  protected:
   virtual void OnStart() {}
@@ -91,8 +82,8 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
   // Posts the body to the service; contentType null sends no content type.
   ServiceAnswer Post(const std::string& path, const std::string& body, const char* contentType);
   // The login of the services that have sessions: the configured user name and password as
-  // JSON; true when answered, with the answer's "sessionId" (if any) stored in *sessionId.
-  bool PostLogin(const std::string& path, std::string* sessionId);
+  // JSON; when answered (Ok), the answer's "sessionId" (if any) is stored in *sessionId.
+  ServiceAnswer PostLogin(const std::string& path, std::string* sessionId);
 
   int64_t Now() const { return clock_(); }
 
@@ -104,8 +95,8 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
   FaceResultCallback resultCallback = nullptr;
   const FaceServiceConfig* config = nullptr;
 
-  // Worker thread only (after Init).
-  std::unique_ptr<httplib::Client> httpClient;
+  // Created by Init; Post on the worker only, Cancel from Stop.
+  std::unique_ptr<ServiceHttp> http;
 
   // Guarded by queueLock.
   platform::CriticalSection queueLock;
@@ -118,6 +109,7 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
   void WriteDirectly(FaceSnapshot* snapshot, uint64_t overflows);
 
   Clock clock_;
+  int requestDeadlineMs_ = ServiceHttp::kRequestDeadlineMs;
   bool stopped_ = false;        // guarded by queueLock: set once Stop has emptied the queue
   uint64_t overflowCount_ = 0;  // guarded by queueLock
 };

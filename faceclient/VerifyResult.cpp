@@ -6,6 +6,7 @@
 #include "pipeline/FaceSnapshot.h"
 #include "platform/DebugOutput.h"
 #include "support/JsonObject.h"
+#include "support/PeerText.h"
 #include "support/StringFormat.h"
 #include "support/TextHelpers.h"
 
@@ -21,7 +22,7 @@ bool DecodeRecognizedMessage(const std::string& payload, VerifyResult* result) {
     neb::CJsonObject group;
     std::string name;
     if (!groupList.Get(i, group) || !group.Get("groupname", name)) continue;
-    platform::DebugOutput(name);
+    platform::DebugOutput(LogSafe(name));
     if (!walk.Visit(name)) break;
   }
   std::string verifyId;

@@ -3,6 +3,7 @@
 // may run on any thread; the stream's connection threads call them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,12 @@ struct VerifyResult {
   std::string groupName;
   std::string personName;  // ANSI code page
   std::string confidence;
+
+  // The memory the result holds, for the bound on results waiting to be matched.
+  std::size_t Bytes() const {
+    return sizeof(VerifyResult) + verifyId.size() + personId.size() + groupName.size() +
+           personName.size() + confidence.size();
+  }
 };
 
 // Who takes the decoded results: the FRS client. Called on a connection thread of the stream;

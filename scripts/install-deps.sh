@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs python3-websockets
   libsystemd-dev dpkg-dev file
-  libssl-dev zlib1g-dev openssl
+  libssl-dev zlib1g-dev openssl ca-certificates
 )
 
 # --fuzz adds what the libFuzzer targets need.

@@ -98,6 +98,7 @@ TEST_F(SiteCheckTest, GoodLocalSitePassesAndSaysWhatVestrelWouldDo) {
                                std::to_string(faceService.Port())),
             std::string::npos)
       << result.output;
+  EXPECT_NE(result.output.find("  TLS: off (plain HTTP"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("Event folder: " + site_.EventsDir() + ": writable, "),
             std::string::npos)
       << result.output;

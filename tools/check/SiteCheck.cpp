@@ -8,6 +8,7 @@
 #include "config/FaceServiceLoader.h"
 #include "device/DeviceSdk.h"
 #include "device/LoginInfo.h"
+#include "faceclient/ServiceHttp.h"
 #include "platform/FileStatus.h"
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
@@ -194,11 +195,28 @@ void SiteCheck::CheckFaceService() {
   std::string error;
   if (platform::ProbeTcpConnect(service.Ip, service.Port, options_.connectTimeoutMs, &error)) {
     Say(line + "reachable");
+    CheckFaceServiceTls(service);
   } else {
     Say(line + "not reachable: " + error);
     Problem("face service " + where + " (" + FaceServiceTypeName(service.Type) +
             ") cannot be reached: " + error);
   }
+}
+
+void SiteCheck::CheckFaceServiceTls(const FaceServiceConfig& service) {
+  if (!service.Tls) {
+    Say("  TLS: off (plain HTTP: pictures and keys cross the network in clear)");
+    return;
+  }
+  Say("  TLS: on, certificate checked against " +
+      (service.CaFile.empty() ? std::string(ServiceHttp::kSystemTrustStore) : service.CaFile));
+  std::string reason;
+  if (ServiceHttp(service).Probe(&reason)) {
+    Say("  TLS handshake: certificate and host name accepted");
+    return;
+  }
+  Say("  TLS handshake: " + reason);
+  Problem("face service " + Endpoint(service.Ip, service.Port) + ": TLS: " + reason);
 }
 
 // A probe file shows that the folder takes new files; its name never ends in ".txt", so the

@@ -1,6 +1,7 @@
 // The site check: reads a site's settings, device list and face-service file with Vestrel's own
 // loaders, tells what Vestrel would do with them, and tries what can be tried without Vestrel:
-// each device's login, a connection to the face service, a probe file in the event folder.
+// each device's login, a connection to the face service (and its TLS handshake), a probe file
+// in the event folder.
 // It never writes an event file. One thread runs it.
 #pragma once
 
@@ -42,6 +43,8 @@ class SiteCheck {
   void CheckDevices();
   void LoadFaceService();
   void CheckFaceService();
+  // Whether the face service is reached over TLS, and for TLS the handshake with its checks.
+  void CheckFaceServiceTls(const FaceServiceConfig& service);
   void CheckEventFolder();
   void ReportRefusedPosIds(std::size_t firstReportLine);
   void CheckPrivate(const std::string& path, const char* what);
