@@ -31,7 +31,7 @@ void FRSClient::OnStart() {
   streamStopEvent = std::make_unique<platform::Event>(true, false);
   eventStream = std::make_unique<EventStream>(kRecognizedPath, kUnrecognizedPath,
                                               streamStopEvent.get(), this, streamTickPeriodMs_);
-  eventStream->Start(config->Ip.c_str(), config->Port);
+  eventStream->Start(config->Ip.c_str(), config->Port, config->Tls, config->CaFile);
 }
 
 void FRSClient::OnStop() {
