@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "faceclient/SnapshotLog.h"
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "support/JsonObject.h"
 #include "support/LogHelper.h"
@@ -71,6 +72,7 @@ unsigned FRSClient::Run() {
         ExpirePending();
         break;
     }
+    metrics::FacePending(pending.size());
   }
 }
 

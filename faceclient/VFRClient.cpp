@@ -6,6 +6,7 @@
 #include <exception>
 #include <vector>
 
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
 #include "support/JsonObject.h"
@@ -61,11 +62,13 @@ unsigned VFRClient::WorkerEntry(void* client) {
 
 void VFRClient::PushSnapshot(FaceSnapshot* snapshot) {
   if (snapshot == nullptr) return;
+  snapshot->QueuedAtNs = metrics::SteadyNowNs();
   uint64_t overflows = 0;  // stays 0 when the client is stopped (or not started)
   {
     platform::ScopedLock guard(queueLock);
     if (!stopped_ && queueEvent != nullptr && queue.size() < kMaxQueuedSnapshots) {
       queue.push_back(snapshot);
+      metrics::FaceQueueDepth(queue.size());
       queueEvent->Set();
       return;
     }
@@ -143,6 +146,7 @@ FaceSnapshot* VFRClient::TakeQueuedSnapshot() {
     snapshot = queue.front();
     queue.pop_front();
   }
+  metrics::FaceQueueDepth(queue.size());
   if (queue.empty()) queueEvent->Reset();
   return snapshot;
 }
@@ -166,6 +170,7 @@ ServiceAnswer VFRClient::Post(const std::string& path, const std::string& body,
   httplib::Result result = contentType != nullptr
                                ? httpClient->Post(path.c_str(), body, contentType)
                                : httpClient->Post(path.c_str());
+  metrics::FaceServiceAnswer(result ? result->status : 0, static_cast<int>(result.error()));
   if (!result) return answer;
   answer.received = true;
   answer.status = result->status;

@@ -9,6 +9,7 @@
 #include <streambuf>
 
 #include "faceclient/EventStream.h"
+#include "metrics/Metrics.h"
 #include "support/LogHelper.h"
 #include "support/StringFormat.h"
 
@@ -86,6 +87,7 @@ int WebSocketClient::GetStatus() {
 void WebSocketClient::SetStatus(int newStatus) {
   platform::ScopedLock guard(lock);
   status = newStatus;
+  metrics::FaceStreamConnected(path, newStatus == Open);
 }
 
 void WebSocketClient::Tick() {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "metrics/Metrics.h"
 #include "platform/FileSystem.h"
 #include "pipeline/SnapThumbnail.h"
 #include "sdk/HCNetSDK.h"
@@ -81,10 +82,12 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   const auto posId = posIdByIp_.find(ip);
   if (posId == posIdByIp_.end() && defaultPosId_.empty()) {
     log->LogInfoF("Device config for %s not found...", ip.c_str());
+    metrics::AlarmUnknownDevice();
     return;
   }
   if (IsDuplicateFaceLocked(ip, faceId)) {
     log->LogInfoF("IP(%s), Duplicate face id received(%d)...", ip.c_str(), faceId);
+    metrics::AlarmDuplicate();
     return;
   }
   const CameraTime cameraTime = UnpackCameraTime(result.dwAbsTime);
@@ -105,7 +108,8 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   const unsigned char* jpeg = result.pBuffer1;
   const uint32_t jpegLength = jpeg != nullptr ? result.dwFacePicLen : 0;
   if (jpegLength > static_cast<uint32_t>(settings_.MaxFaceSize)) {
-    if (!LoadThumbnail(jpeg, jpegLength, &snapshot->Picture)) return;
+    if (!LoadThumbnail(jpeg, jpegLength, &snapshot->Picture))
+      return metrics::AlarmDropped(metrics::DropReason::kThumbnail);
   } else {
     snapshot->Picture = Base64Encode(jpeg, static_cast<int>(jpegLength));
   }
@@ -117,6 +121,7 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   snapshot->PosId = posId != posIdByIp_.end() ? posId->second : defaultPosId_;
   snapshot->GroupId = kGroupNotIdentified;
   snapshot->Confidence = "0.0";
+  metrics::AlarmAccepted();
   HandOff(snapshot.release());
 }
 

@@ -11,6 +11,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs python3-websockets
   libsystemd-dev dpkg-dev file
+  prometheus-cpp-dev
+  # tests only: promtool and a real Prometheus server
+  prometheus
 )
 
 # --fuzz adds what the libFuzzer targets need.
