@@ -168,9 +168,12 @@ unsigned MetricsListener::AcceptorEntry(void* listener) {
 
 void MetricsListener::Stop() {
   if (server_ == nullptr) return;
-  // A stop before the acceptor has started listening does nothing: ask until it has ended.
+  // A stop before the acceptor listens does nothing, and a second one is not allowed: wait
+  // until it listens (or has ended), then ask once.
+  while (!server_->is_running() && !acceptor_->Join(kStopPollMs)) {
+  }
   server_->stop();
-  while (acceptor_ != nullptr && !acceptor_->Join(kStopPollMs)) server_->stop();
+  acceptor_->Join(platform::kInfinite);
   acceptor_.reset();
   server_.reset();
 }
