@@ -25,7 +25,7 @@ int FreePort() {
 }
 
 // Runs a program to its end; its exit status and standard output.
-int Run(const std::string& program, const std::vector<std::string>& arguments,
+int RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
         const TempDir& dir, std::string* output, const std::string& input = "") {
   platform::Subprocess child;
   platform::Subprocess::Options options;
@@ -56,7 +56,7 @@ double QueryValue(int port, const std::string& query) {
   return std::stod(number);
 }
 
-TEST(MetricsTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera) {
+TEST(MetricsE2eTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera) {
   Camera camera;
   Site site;
   site.WriteSettings("MetricsListen=127.0.0.1:0\n");
@@ -98,9 +98,9 @@ TEST(MetricsTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera) {
   httplib::Client client("127.0.0.1", port);
   const auto exposition = client.Get("/metrics");
   ASSERT_TRUE(exposition);
-  EXPECT_EQ(Run(VESTREL_PROMTOOL_EXE, {"check", "metrics"}, prometheusDir, &output, exposition->body), 0)
+  EXPECT_EQ(RunToEnd(VESTREL_PROMTOOL_EXE, {"check", "metrics"}, prometheusDir, &output, exposition->body), 0)
       << output;
-  EXPECT_EQ(Run(VESTREL_CHECK_EXE, {"--live", "127.0.0.1:" + std::to_string(port)}, prometheusDir,
+  EXPECT_EQ(RunToEnd(VESTREL_CHECK_EXE, {"--live", "127.0.0.1:" + std::to_string(port)}, prometheusDir,
                 &output),
             1);
   EXPECT_NE(output.find(camera.Ip() + ":" + std::to_string(camera.Port()) + " (POS 1001): online"),
