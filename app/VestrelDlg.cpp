@@ -255,9 +255,9 @@ void CVestrelDlg::CreateDevices() {
 void CVestrelDlg::StartMetrics() {
   for (const auto& entry : tables_.DeviceConfigs) {
     const DeviceConfig& device = entry.second;
-    const auto posId = tables_.PosIdByIp.find(device.Ip);
-    metrics::RegisterDevice(device.Ip, device.Port,
-                            posId != tables_.PosIdByIp.end() ? posId->second : tables_.DefaultPosId);
+    const auto pos = tables_.PosIdByIp.find(device.Ip);
+    const bool listed = pos != tables_.PosIdByIp.end();
+    metrics::RegisterDevice(device.Ip, device.Port, listed ? pos->second : tables_.DefaultPosId);
   }
   if (!settings_.MetricsListen.empty()) metricsListener_.Start(settings_.MetricsListen);
 }

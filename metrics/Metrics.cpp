@@ -90,7 +90,8 @@ void FaceDone(int32_t groupId, int64_t queuedAtNs) {
   const int64_t minute = SiteMetrics::NowMinute();
   site.faceByMinute.Add(minute);
   if (outcome == FaceOutcome::kUnanswered) site.unansweredByMinute.Add(minute);
-  if (queuedAtNs > 0) site.faceDuration->Observe(static_cast<double>(SteadyNowNs() - queuedAtNs) / 1e9);
+  if (queuedAtNs > 0)
+    site.faceDuration->Observe(static_cast<double>(SteadyNowNs() - queuedAtNs) / 1e9);
 }
 
 void FaceQueueDepth(std::size_t snapshots) {

@@ -1,7 +1,8 @@
+#include "metrics/Metrics.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "metrics/Metrics.h"
 #include "metrics/MetricsListener.h"
 #include "metrics/MinuteWindow.h"
 #include "metrics/SiteMetrics.h"
@@ -15,7 +16,7 @@ TEST(MetricsTest, GroupIdsCountUnderTheirOutcome) {
   const struct {
     int32_t groupId;
     const char* outcome;
-  } rows[] = {{1, "identified"}, {3, "identified"}, {-1, "no_match"},  {-2, "no_group"},
+  } rows[] = {{1, "identified"}, {3, "identified"},  {-1, "no_match"},   {-2, "no_group"},
               {0, "no_group"},   {-3, "unanswered"}, {-9, "unanswered"}, {-4, "unreadable"}};
   for (const auto& row : rows) {
     EXPECT_STREQ(OutcomeName(OutcomeOfGroup(row.groupId)), row.outcome) << row.groupId;
@@ -63,9 +64,14 @@ TEST(MetricsTest, ListenAddressMustBeIpColonPort) {
     const char* text;
     bool ok;
     int port;
-  } rows[] = {{"127.0.0.1:9561", true, 9561}, {"0.0.0.0:0", true, 0}, {"127.0.0.1", false, 0},
-              {":9561", false, 0},             {"127.0.0.1:", false, 0}, {"h:65536", false, 0},
-              {"h:12x", false, 0},             {"h:-1", false, 0}};
+  } rows[] = {{"127.0.0.1:9561", true, 9561},
+              {"0.0.0.0:0", true, 0},
+              {"127.0.0.1", false, 0},
+              {":9561", false, 0},
+              {"127.0.0.1:", false, 0},
+              {"h:65536", false, 0},
+              {"h:12x", false, 0},
+              {"h:-1", false, 0}};
   for (const auto& row : rows) {
     std::string ip;
     int port = -1;
@@ -84,7 +90,7 @@ TEST(MetricsTest, ListenerAnswersGetOfItsTwoPathsOnly) {
     const char* method;
     const char* path;
     int status;
-  } rows[] = {{"GET", "/metrics", 200}, {"GET", "/status", 200},  {"GET", "/", 404},
+  } rows[] = {{"GET", "/metrics", 200},  {"GET", "/status", 200},   {"GET", "/", 404},
               {"GET", "/metricsx", 404}, {"POST", "/metrics", 405}, {"DELETE", "/status", 405}};
   for (const auto& row : rows) {
     const httplib::Result result = std::string(row.method) == "GET" ? client.Get(row.path)

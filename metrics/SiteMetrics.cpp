@@ -49,9 +49,7 @@ FaceOutcome OutcomeOfGroup(int32_t groupId) {
 
 const char* OutcomeName(FaceOutcome outcome) { return kOutcomeNames[static_cast<int>(outcome)]; }
 
-const char* DropReasonName(DropReason reason) {
-  return kDropReasonNames[static_cast<int>(reason)];
-}
+const char* DropReasonName(DropReason reason) { return kDropReasonNames[static_cast<int>(reason)]; }
 
 void LastError::Note(int64_t errorCode) {
   code.store(errorCode, std::memory_order_relaxed);
@@ -73,59 +71,111 @@ int64_t SiteMetrics::NowSeconds() {
 SiteMetrics::SiteMetrics()
     : startTime(NowSeconds()), registry_(std::make_shared<prometheus::Registry>()) {
   prometheus::Registry& r = *registry_;
-  BuildGauge().Name("vestrel_build_info").Help("Vestrel's version; always 1")
-      .Register(r).Add({{"version", VESTREL_VERSION}}).Set(1);
-  BuildGauge().Name("vestrel_start_time_seconds").Help("When Vestrel started, seconds since 1970")
-      .Register(r).Add({}).Set(static_cast<double>(startTime));
+  BuildGauge()
+      .Name("vestrel_build_info")
+      .Help("Vestrel's version; always 1")
+      .Register(r)
+      .Add({{"version", VESTREL_VERSION}})
+      .Set(1);
+  BuildGauge()
+      .Name("vestrel_start_time_seconds")
+      .Help("When Vestrel started, seconds since 1970")
+      .Register(r)
+      .Add({})
+      .Set(static_cast<double>(startTime));
 
-  deviceOnline_ = &BuildGauge().Name("vestrel_device_online")
-                       .Help("1 while the device is logged in and reachable").Register(r);
-  deviceLogins_ = &BuildCounter().Name("vestrel_device_logins_total")
-                       .Help("Successful logins to the device").Register(r);
-  deviceLoginFailures_ = &BuildCounter().Name("vestrel_device_login_failures_total")
-                              .Help("Failed logins to the device").Register(r);
-  deviceAlarms_ = &BuildCounter().Name("vestrel_device_alarms_total")
-                       .Help("Face-snapshot alarms the device delivered").Register(r);
+  deviceOnline_ = &BuildGauge()
+                       .Name("vestrel_device_online")
+                       .Help("1 while the device is logged in and reachable")
+                       .Register(r);
+  deviceLogins_ = &BuildCounter()
+                       .Name("vestrel_device_logins_total")
+                       .Help("Successful logins to the device")
+                       .Register(r);
+  deviceLoginFailures_ = &BuildCounter()
+                              .Name("vestrel_device_login_failures_total")
+                              .Help("Failed logins to the device")
+                              .Register(r);
+  deviceAlarms_ = &BuildCounter()
+                       .Name("vestrel_device_alarms_total")
+                       .Help("Face-snapshot alarms the device delivered")
+                       .Register(r);
 
-  alarmsAccepted = &BuildCounter().Name("vestrel_alarms_accepted_total")
-                        .Help("Alarms accepted by the intake").Register(r).Add({});
-  alarmsDuplicate = &BuildCounter().Name("vestrel_alarms_duplicate_total")
-                         .Help("Alarms dropped as a repeated face id").Register(r).Add({});
-  alarmsUnknown = &BuildCounter().Name("vestrel_alarms_unknown_device_total")
-                       .Help("Alarms from a camera without a POS id").Register(r).Add({});
-  auto& dropped = BuildCounter().Name("vestrel_alarms_dropped_total")
-                      .Help("Alarms dropped before they became a snapshot").Register(r);
+  alarmsAccepted = &BuildCounter()
+                        .Name("vestrel_alarms_accepted_total")
+                        .Help("Alarms accepted by the intake")
+                        .Register(r)
+                        .Add({});
+  alarmsDuplicate = &BuildCounter()
+                         .Name("vestrel_alarms_duplicate_total")
+                         .Help("Alarms dropped as a repeated face id")
+                         .Register(r)
+                         .Add({});
+  alarmsUnknown = &BuildCounter()
+                       .Name("vestrel_alarms_unknown_device_total")
+                       .Help("Alarms from a camera without a POS id")
+                       .Register(r)
+                       .Add({});
+  auto& dropped = BuildCounter()
+                      .Name("vestrel_alarms_dropped_total")
+                      .Help("Alarms dropped before they became a snapshot")
+                      .Register(r);
   for (int i = 0; i < kDropReasonCount; ++i) {
     alarmsDropped[i] = &dropped.Add({{"reason", kDropReasonNames[i]}});
   }
 
-  eventsWritten = &BuildCounter().Name("vestrel_events_written_total")
-                       .Help("Event files written").Register(r).Add({});
-  eventWriteFailures = &BuildCounter().Name("vestrel_event_write_failures_total")
+  eventsWritten = &BuildCounter()
+                       .Name("vestrel_events_written_total")
+                       .Help("Event files written")
+                       .Register(r)
+                       .Add({});
+  eventWriteFailures = &BuildCounter()
+                            .Name("vestrel_event_write_failures_total")
                             .Help("Event files that could not be written when they came")
-                            .Register(r).Add({});
-  backlogFiles = &BuildGauge().Name("vestrel_event_backlog_files")
-                      .Help("Event files waiting to be written again").Register(r).Add({});
-  backlogBytes = &BuildGauge().Name("vestrel_event_backlog_bytes")
-                      .Help("Size of the event files waiting").Register(r).Add({});
-  lastEventTime = &BuildGauge().Name("vestrel_last_event_time_seconds")
+                            .Register(r)
+                            .Add({});
+  backlogFiles = &BuildGauge()
+                      .Name("vestrel_event_backlog_files")
+                      .Help("Event files waiting to be written again")
+                      .Register(r)
+                      .Add({});
+  backlogBytes = &BuildGauge()
+                      .Name("vestrel_event_backlog_bytes")
+                      .Help("Size of the event files waiting")
+                      .Register(r)
+                      .Add({});
+  lastEventTime = &BuildGauge()
+                       .Name("vestrel_last_event_time_seconds")
                        .Help("When the last event file was written, seconds since 1970")
-                       .Register(r).Add({});
+                       .Register(r)
+                       .Add({});
 
-  auto& requests = BuildCounter().Name("vestrel_face_requests_total")
-                       .Help("Snapshots the face client finished, by outcome").Register(r);
+  auto& requests = BuildCounter()
+                       .Name("vestrel_face_requests_total")
+                       .Help("Snapshots the face client finished, by outcome")
+                       .Register(r);
   for (int i = 0; i < kFaceOutcomeCount; ++i) {
     faceRequests[i] = &requests.Add({{"outcome", kOutcomeNames[i]}});
   }
-  faceDuration = &BuildHistogram().Name("vestrel_face_request_duration_seconds")
+  faceDuration = &BuildHistogram()
+                      .Name("vestrel_face_request_duration_seconds")
                       .Help("From a snapshot queued for the face service to its result")
-                      .Register(r).Add({}, kDurationBuckets);
-  faceQueueDepth = &BuildGauge().Name("vestrel_face_queue_depth")
-                        .Help("Snapshots waiting for the face client").Register(r).Add({});
-  facePending = &BuildGauge().Name("vestrel_face_pending")
-                     .Help("Snapshots waiting for their pushed result").Register(r).Add({});
-  streamConnected_ = &BuildGauge().Name("vestrel_face_stream_connected")
-                          .Help("1 while the face service's result stream is open").Register(r);
+                      .Register(r)
+                      .Add({}, kDurationBuckets);
+  faceQueueDepth = &BuildGauge()
+                        .Name("vestrel_face_queue_depth")
+                        .Help("Snapshots waiting for the face client")
+                        .Register(r)
+                        .Add({});
+  facePending = &BuildGauge()
+                     .Name("vestrel_face_pending")
+                     .Help("Snapshots waiting for their pushed result")
+                     .Register(r)
+                     .Add({});
+  streamConnected_ = &BuildGauge()
+                          .Name("vestrel_face_stream_connected")
+                          .Help("1 while the face service's result stream is open")
+                          .Register(r);
 }
 
 SiteMetrics::~SiteMetrics() = default;

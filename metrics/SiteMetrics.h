@@ -134,7 +134,7 @@ class SiteMetrics {
   std::atomic<int> streamCount_{0};
 
   mutable std::mutex eventErrorLock_;
-  std::string eventError_;     // guarded by eventErrorLock_
+  std::string eventError_;      // guarded by eventErrorLock_
   int64_t eventErrorTime_ = 0;  // guarded by eventErrorLock_
 };
 

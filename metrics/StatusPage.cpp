@@ -200,8 +200,11 @@ std::string ValidUtf8(const std::string& text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                         : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    std::size_t length = lead < 0x80                    ? 1
+                         : lead >= 0xC2 && lead <= 0xDF ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
     bool valid = length > 0 && i + length <= text.size();
     for (std::size_t k = 1; valid && k < length; ++k) {
       valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;

@@ -26,7 +26,7 @@ int FreePort() {
 
 // Runs a program to its end; its exit status and standard output.
 int RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
-        const TempDir& dir, std::string* output, const std::string& input = "") {
+             const TempDir& dir, std::string* output, const std::string& input = "") {
   platform::Subprocess child;
   platform::Subprocess::Options options;
   options.arguments = arguments;
@@ -60,8 +60,8 @@ TEST(MetricsE2eTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera
   Camera camera;
   Site site;
   site.WriteSettings("MetricsListen=127.0.0.1:0\n");
-  site.WriteDevInfo({Site::Entry(camera, "1001"),
-                     {"127.0.0.1", FreePort(), "admin", "secret", "1002", true}});
+  site.WriteDevInfo(
+      {Site::Entry(camera, "1001"), {"127.0.0.1", FreePort(), "admin", "secret", "1002", true}});
   ASSERT_TRUE(site.StartVestrel());
   ASSERT_TRUE(site.WaitForLog("Metrics listener on 127.0.0.1:", kWaitMs)) << site.Log();
   const std::string log = site.Log();
@@ -73,7 +73,8 @@ TEST(MetricsE2eTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera
   prometheusDir.Write("prometheus.yml",
                       "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
                       "scrape_configs:\n  - job_name: vestrel\n    static_configs:\n"
-                      "      - targets: ['127.0.0.1:" + std::to_string(port) + "']\n");
+                      "      - targets: ['127.0.0.1:" +
+                          std::to_string(port) + "']\n");
   platform::Subprocess prometheus;
   platform::Subprocess::Options options;
   options.arguments = {"--config.file=" + prometheusDir.File("prometheus.yml"),
@@ -89,8 +90,8 @@ TEST(MetricsE2eTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera
   }
   ASSERT_TRUE(site.WaitForEventFiles(kFaces, kWaitMs)) << site.Log();
   const double files = static_cast<double>(site.EventFiles().size());
-  EXPECT_TRUE(WaitFor([&] { return QueryValue(prometheusPort, "vestrel_events_written_total") == files; },
-                      kWaitMs))
+  EXPECT_TRUE(WaitFor(
+      [&] { return QueryValue(prometheusPort, "vestrel_events_written_total") == files; }, kWaitMs))
       << QueryValue(prometheusPort, "vestrel_events_written_total") << " "
       << ReadFileBytes(prometheusDir.File("prometheus.err"));
 
@@ -98,10 +99,12 @@ TEST(MetricsE2eTest, PrometheusSeesEveryEventFileAndTheCheckSeesTheOfflineCamera
   httplib::Client client("127.0.0.1", port);
   const auto exposition = client.Get("/metrics");
   ASSERT_TRUE(exposition);
-  EXPECT_EQ(RunToEnd(VESTREL_PROMTOOL_EXE, {"check", "metrics"}, prometheusDir, &output, exposition->body), 0)
+  EXPECT_EQ(RunToEnd(VESTREL_PROMTOOL_EXE, {"check", "metrics"}, prometheusDir, &output,
+                     exposition->body),
+            0)
       << output;
-  EXPECT_EQ(RunToEnd(VESTREL_CHECK_EXE, {"--live", "127.0.0.1:" + std::to_string(port)}, prometheusDir,
-                &output),
+  EXPECT_EQ(RunToEnd(VESTREL_CHECK_EXE, {"--live", "127.0.0.1:" + std::to_string(port)},
+                     prometheusDir, &output),
             1);
   EXPECT_NE(output.find(camera.Ip() + ":" + std::to_string(camera.Port()) + " (POS 1001): online"),
             std::string::npos)

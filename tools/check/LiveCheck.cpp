@@ -57,11 +57,11 @@ void Devices(const CJsonObject& status, LiveReport* report) {
     bool online = false;
     device.Get("online", online);
     const std::string name = Text(device, "device");
-    report->lines.push_back(StringFormat(
-        "  %s (POS %s): %s since %s; %" PRId64 " alarms%s", name.c_str(),
-        Text(device, "pos").c_str(), online ? "online" : "OFFLINE",
-        TimeText(Number(device, "since")).c_str(), Number(device, "alarms"),
-        online ? "" : LastError(device).c_str()));
+    report->lines.push_back(
+        StringFormat("  %s (POS %s): %s since %s; %" PRId64 " alarms%s", name.c_str(),
+                     Text(device, "pos").c_str(), online ? "online" : "OFFLINE",
+                     TimeText(Number(device, "since")).c_str(), Number(device, "alarms"),
+                     online ? "" : LastError(device).c_str()));
     if (!online) report->problems.push_back("device " + name + " is offline");
   }
   if (devices.GetArraySize() == 0) report->lines.push_back("  none");
@@ -71,12 +71,13 @@ void Events(const CJsonObject& status, LiveReport* report) {
   CJsonObject events;
   status.Get("events", events);
   const int64_t backlog = Number(events, "backlog_files");
-  report->lines.push_back(StringFormat(
-      "Events: %" PRId64 " written in the last hour (%" PRId64 " since start), last at %s; "
-      "backlog %" PRId64 " files (%" PRId64 " bytes)%s",
-      Number(events, "written_last_hour"), Number(events, "written"),
-      TimeText(Number(events, "last_event_time")).c_str(), backlog,
-      Number(events, "backlog_bytes"), LastError(events).c_str()));
+  report->lines.push_back(StringFormat("Events: %" PRId64 " written in the last hour (%" PRId64
+                                       " since start), last at %s; "
+                                       "backlog %" PRId64 " files (%" PRId64 " bytes)%s",
+                                       Number(events, "written_last_hour"),
+                                       Number(events, "written"),
+                                       TimeText(Number(events, "last_event_time")).c_str(), backlog,
+                                       Number(events, "backlog_bytes"), LastError(events).c_str()));
   if (backlog > 0) {
     report->problems.push_back(StringFormat("%" PRId64 " event files wait to be written", backlog));
   }
@@ -95,10 +96,10 @@ void Face(const CJsonObject& status, LiveReport* report) {
   const int64_t recent = Number(face, "requests_last_5_minutes");
   const int64_t unanswered = Number(face, "unanswered_last_5_minutes");
   report->lines.push_back("Face service: " + answers + LastError(face));
-  report->lines.push_back(StringFormat(
-      "  last 5 minutes: %" PRId64 " of %" PRId64 " unanswered; queue %" PRId64
-      ", awaiting results %" PRId64,
-      unanswered, recent, Number(face, "queue_depth"), Number(face, "pending")));
+  report->lines.push_back(StringFormat("  last 5 minutes: %" PRId64 " of %" PRId64
+                                       " unanswered; queue %" PRId64 ", awaiting results %" PRId64,
+                                       unanswered, recent, Number(face, "queue_depth"),
+                                       Number(face, "pending")));
   CJsonObject streams;
   face.Get("streams", streams);
   for (int i = 0; i < streams.GetArraySize(); ++i) {
@@ -111,17 +112,17 @@ void Face(const CJsonObject& status, LiveReport* report) {
                                          TimeText(Number(stream, "since")).c_str()));
   }
   if (unanswered * 2 > recent) {
-    report->problems.push_back(StringFormat(
-        "%" PRId64 " of %" PRId64 " face requests in the last 5 minutes went unanswered",
-        unanswered, recent));
+    report->problems.push_back(StringFormat("%" PRId64 " of %" PRId64
+                                            " face requests in the last 5 minutes went unanswered",
+                                            unanswered, recent));
   }
 }
 
 }  // namespace
 
 std::string DefaultLiveAddress(const std::string& siteFolder) {
-  const std::string listen = platform::GetProfileString("POSDataFormat", "MetricsListen", "",
-                                                        siteFolder + "/Config.ini");
+  const std::string listen =
+      platform::GetProfileString("POSDataFormat", "MetricsListen", "", siteFolder + "/Config.ini");
   return listen.empty() ? kDefaultAddress : listen;
 }
 
@@ -132,7 +133,8 @@ LiveReport ReadLiveStatus(const std::string& statusJson) {
     report.problems.push_back("the status page is not Vestrel's");
     return report;
   }
-  report.lines.push_back(StringFormat("Vestrel %s, running since %s", Text(status, "version").c_str(),
+  report.lines.push_back(StringFormat("Vestrel %s, running since %s",
+                                      Text(status, "version").c_str(),
                                       TimeText(Number(status, "start_time")).c_str()));
   Devices(status, &report);
   Events(status, &report);
@@ -154,10 +156,11 @@ int RunLiveCheck(const std::string& address) {
   LiveReport report;
   const httplib::Result result = client.Get("/status");
   if (!result) {
-    report.problems.push_back("no answer from " + address + ": " + httplib::to_string(result.error()));
+    report.problems.push_back("no answer from " + address + ": " +
+                              httplib::to_string(result.error()));
   } else if (result->status != 200) {
-    report.problems.push_back(StringFormat("%s answered /status with %d", address.c_str(),
-                                           result->status));
+    report.problems.push_back(
+        StringFormat("%s answered /status with %d", address.c_str(), result->status));
   } else {
     report = ReadLiveStatus(result->body);
   }
