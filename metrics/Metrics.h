@@ -1,7 +1,9 @@
 // The counting calls of the site's metrics: one call per counted event, made where the event
 // happens. Every call is safe from any thread. The calls on the snapshot path (alarms, events,
 // queue depths) are an atomic add or store: no lock, no allocation, no log line. The rarer
-// ones (a login, a stream's state, an error's text) may take a short lock of the metrics.
+// ones (a login, a stream's state, an error's text) may take a short lock of the metrics, and
+// FaceDone the histogram's own short lock (on the face worker; on the alarm thread only when the
+// face queue is full).
 // The values are exposed by the metrics listener (MetricsListener.h) as Prometheus metrics
 // and as the status page.
 #pragma once
