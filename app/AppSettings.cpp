@@ -48,6 +48,7 @@ AppSettings LoadAppSettings(const std::string& executablePath, const std::string
   s.MaxFaceHeight = platform::GetProfileInt(kSection, "MaxFaceHeight", 200, file);
   s.MaxFaceSize = platform::GetProfileInt(kSection, "MaxFaceSize", 12288, file);
   s.MaxCacheCount = platform::GetProfileInt(kSection, "MaxCacheCount", 10, file);
+  s.MetricsListen = platform::GetProfileString(kSection, "MetricsListen", "", file);
   return s;
 }
 

@@ -14,6 +14,7 @@ struct AppSettings {
   int32_t MaxFaceHeight = 200;
   int32_t MaxFaceSize = 12288;  // compared as unsigned
   int32_t MaxCacheCount = 10;   // compared as unsigned
+  std::string MetricsListen;    // "IP:PORT" of the metrics listener; empty: none
 
   std::string ProgramFolder;  // folder of the executable, ending in '/'
   std::string DevInfoPath;    // ProgramFolder + "DevInfo.xml"

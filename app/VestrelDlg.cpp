@@ -8,6 +8,7 @@
 #include "device/HikNetDevice.h"
 #include "faceclient/FaceClientFactory.h"
 #include "faceclient/VFRClient.h"
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "platform/ServiceManager.h"
 #include "support/LogHelper.h"
@@ -22,14 +23,16 @@ constexpr int kThumbnailThreads = 2;
 // The one result function of the face clients: the finished snapshot goes to the event writer
 // of the dialog that started the client.
 void WriteEventFileForClient(void* owner, FaceSnapshot* snapshot) {
+  if (snapshot != nullptr) metrics::FaceDone(snapshot->GroupId, snapshot->QueuedAtNs);
   if (owner != nullptr) static_cast<CVestrelDlg*>(owner)->WriteEventFile(snapshot);
 }
 
 }  // namespace
 
-void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* /*alarmer*/, char* alarmInfo,
+void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* alarmer, char* alarmInfo,
                      uint32_t length, void* user) {
   if (command != COMM_UPLOAD_FACESNAP_RESULT || user == nullptr) return;
+  if (alarmer != nullptr) metrics::DeviceAlarm(alarmer->sDeviceIP, alarmer->wLinkPort);
   static_cast<CVestrelDlg*>(user)->OnFaceSnapAlarm(alarmInfo, length);
 }
 
@@ -114,6 +117,7 @@ bool CVestrelDlg::OnInitDialog() {
                                              tables_.DefaultPosId, faceServiceConfig_.get(),
                                              faceClients_, *writer_);
 
+  StartMetrics();
   DeviceSdk& sdk = DeviceSdk::Default();
   sdk.Init();
   sdk.SetDVRMessageCallBack_V50(0, &OnDeviceMessage, this);
@@ -133,6 +137,7 @@ void CVestrelDlg::OnDestroy() {
   CLogHelper* log = CLogHelper::GetInstance();
   log->LogInfo("Stopping...");
   loop_.KillTimer(kHideTimerId);
+  metricsListener_.Stop();
   for (CHikNetDevice* device : devices_) {
     device->Stop();
     // The device thread has ended: its fields are ours to read.
@@ -249,4 +254,16 @@ void CVestrelDlg::CreateDevices() {
     devices_.push_back(device);
     device->Login();
   }
+}
+
+// Every device is counted from the start, under its address and POS id; the listener, when
+// configured, serves the counts. A listener that cannot start leaves Vestrel running without it.
+void CVestrelDlg::StartMetrics() {
+  for (const auto& entry : tables_.DeviceConfigs) {
+    const DeviceConfig& device = entry.second;
+    const auto pos = tables_.PosIdByIp.find(device.Ip);
+    const bool listed = pos != tables_.PosIdByIp.end();
+    metrics::RegisterDevice(device.Ip, device.Port, listed ? pos->second : tables_.DefaultPosId);
+  }
+  if (!settings_.MetricsListen.empty()) metricsListener_.Start(settings_.MetricsListen);
 }

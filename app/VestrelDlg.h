@@ -13,6 +13,7 @@
 #include "app/AppSettings.h"
 #include "config/DeviceConfig.h"
 #include "config/FaceServiceConfig.h"
+#include "metrics/MetricsListener.h"
 #include "pipeline/EventFileWriter.h"
 #include "pipeline/FaceClientSlot.h"
 #include "pipeline/SnapshotIntake.h"
@@ -61,6 +62,7 @@ class CVestrelDlg : public platform::MessageHandler {
 
  private:
   void CreateDevices();
+  void StartMetrics();
   SnapshotConsumer* CreateFaceClient();
 
   platform::MessageLoop& loop_;
@@ -85,6 +87,9 @@ class CVestrelDlg : public platform::MessageHandler {
 
   // The one face client, created by start-up or by the intake, whichever comes first.
   FaceClientSlot faceClients_;
+
+  // Main thread only: started with the devices, stopped first at teardown.
+  metrics::MetricsListener metricsListener_;
 };
 
 // The SDK's message callback: face-snapshot alarms (0x1112) go to the dialog given as user

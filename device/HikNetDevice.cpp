@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "device/LoginInfo.h"
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
 #include "support/StringFormat.h"
@@ -86,6 +87,7 @@ int CHikNetDevice::Login() {
     return -1;
   }
   userId = result;
+  metrics::DeviceLogin(ip, port, true);
   const NET_DVR_DEVICEINFO_V30& info = deviceInfo.struDeviceV30;
   analogChannelCount = info.byChanNum;
   firstAnalogChannel = info.byStartChan;
@@ -98,6 +100,7 @@ int CHikNetDevice::Login() {
 }
 
 void CHikNetDevice::ReportLoginFailure(uint32_t code) {
+  metrics::DeviceLogin(ip, port, false, code);
   switch (code) {
     case kErrorPassword:
       platform::DebugOutput("Password error!");
@@ -200,6 +203,7 @@ int CHikNetDevice::RemoveListener(ListenerCallback callback, void* /*user*/) {
 }
 
 void CHikNetDevice::Notify(int state) {
+  metrics::DeviceState(ip, port, state);
   platform::ScopedLock guard(lock);
   // By index and by copy: a listener may add or remove listeners.
   for (std::size_t i = 0; i < listeners.size(); ++i) {

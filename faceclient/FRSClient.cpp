@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "faceclient/SnapshotLog.h"
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "support/JsonObject.h"
 #include "support/LogHelper.h"
@@ -71,6 +72,7 @@ unsigned FRSClient::Run() {
     } catch (...) {
       platform::DebugOutput("FRS client worker step failed");
     }
+    metrics::FacePending(pending.size());
   }
 }
 

@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <openssl/x509.h>
 
+#include "metrics/Metrics.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
 #include "support/StringFormat.h"
@@ -129,6 +130,7 @@ ServiceHttp::Outcome ServiceHttp::Exchange(httplib::Request& request, ServiceAns
     inFlight_ = false;
     stoppedBy = stoppedBy_;
   }
+  metrics::FaceServiceAnswer(sent ? response.status : 0, static_cast<int>(error));
 
   if (tooLarge) {
     *why = StringFormat("the answer is larger than the limit of %zu bytes", kMaxAnswerBytes);

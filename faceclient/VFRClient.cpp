@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
 #include "support/JsonObject.h"
@@ -58,11 +59,13 @@ unsigned VFRClient::WorkerEntry(void* client) {
 
 void VFRClient::PushSnapshot(FaceSnapshot* snapshot) {
   if (snapshot == nullptr) return;
+  snapshot->QueuedAtNs = metrics::SteadyNowNs();
   uint64_t overflows = 0;  // stays 0 when the client is stopped (or not started)
   {
     platform::ScopedLock guard(queueLock);
     if (!stopped_ && queueEvent != nullptr && queue.size() < kMaxQueuedSnapshots) {
       queue.push_back(snapshot);
+      metrics::FaceQueueDepth(queue.size());
       queueEvent->Set();
       return;
     }
@@ -141,6 +144,7 @@ FaceSnapshot* VFRClient::TakeQueuedSnapshot() {
     snapshot = queue.front();
     queue.pop_front();
   }
+  metrics::FaceQueueDepth(queue.size());
   if (queue.empty()) queueEvent->Reset();
   return snapshot;
 }

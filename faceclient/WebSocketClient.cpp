@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "faceclient/EventStream.h"
+#include "metrics/Metrics.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
 #include "support/StringFormat.h"
@@ -217,6 +218,7 @@ int WebSocketClient::GetStatus() {
 void WebSocketClient::SetStatus(int newStatus) {
   platform::ScopedLock guard(lock);
   status = newStatus;
+  metrics::FaceStreamConnected(path, newStatus == Open);
 }
 
 void WebSocketClient::Tick() {

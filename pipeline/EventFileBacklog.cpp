@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "metrics/Metrics.h"
 #include "platform/Event.h"
 #include "support/LogHelper.h"
 
@@ -31,6 +32,7 @@ bool EventFileBacklog::Keep(const std::string& path, std::string bytes,
     if (!stopping_ && count < limits_.maxEvents && total + bytes.size() <= limits_.maxBytes) {
       bytes_ += bytes.size();
       events_.push_back({path, std::move(bytes)});
+      metrics::EventBacklog(events_.size(), bytes_);
       kept = true;
       firstFailure = !failing_;
       failing_ = true;
@@ -104,8 +106,10 @@ bool EventFileBacklog::WriteFromHead(std::string* error) {
       std::lock_guard<std::mutex> guard(mutex_);
       bytes_ -= head.bytes.size();
       events_.pop_front();
+      metrics::EventBacklog(events_.size(), bytes_);
     }
     ++written;
+    metrics::EventWritten();
   }
   CLogHelper::GetInstance()->LogInfoF(
       "Event files can be written again; %zu kept events were written", written);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "metrics/Metrics.h"
 #include "pipeline/FolderPath.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -149,6 +150,7 @@ bool EventFileWriter::WriteEventFile(const FaceSnapshot& snapshot) const {
       document.Parse(utf8.c_str(), nullptr, TIXML_ENCODING_UTF8);
       if (document.Error()) {
         log->LogError(std::string("Failed to generate file: ") + document.ErrorDesc());
+        metrics::EventWriteFailed(document.ErrorDesc());
         return false;
       }
       if (backlog_ != nullptr && backlog_->Waiting()) {
@@ -159,11 +161,13 @@ bool EventFileWriter::WriteEventFile(const FaceSnapshot& snapshot) const {
       }
       if (platform::WriteFileAtomically(path, utf8.data(), utf8.size(), &failure)) {
         log->LogDebugF("Process face snapshot: id(%d), success @13\n", snapshot.FaceID);
+        metrics::EventWritten();
         return true;
       }
       if (backlog_ != nullptr) {
         log->LogDebugF("Process face snapshot: id(%d), %s @12\n", snapshot.FaceID,
                        ShortReason(failure).c_str());
+        metrics::EventWriteFailed(failure);
         backlog_->Keep(path, utf8, failure);
         return false;
       }
@@ -171,6 +175,7 @@ bool EventFileWriter::WriteEventFile(const FaceSnapshot& snapshot) const {
   } catch (const std::exception& e) {
     failure = e.what();
   }
+  metrics::EventWriteFailed(failure);
   log->LogDebugF("Process face snapshot: id(%d), %s @12\n", snapshot.FaceID,
                  ShortReason(failure).c_str());
   return false;

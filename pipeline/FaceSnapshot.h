@@ -37,4 +37,5 @@ struct FaceSnapshot {
   int64_t VerifyTime = 0;
   int32_t TemperatureUnit = 0;
   int32_t WearMask = 0;
+  int64_t QueuedAtNs = 0;  // metrics::SteadyNowNs() when a face client took it; 0: never
 };

@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "metrics/Metrics.h"
 #include "platform/FileSystem.h"
 #include "pipeline/JpegCodec.h"
 #include "pipeline/SnapThumbnail.h"
@@ -74,10 +75,12 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   const auto posId = posIdByIp_.find(ip);
   if (posId == posIdByIp_.end() && defaultPosId_.empty()) {
     log->LogInfoF("Device config for %s not found...", LogSafe(ip).c_str());
+    metrics::AlarmUnknownDevice();
     return;
   }
   if (IsDuplicateFace(ip, faceId)) {
     log->LogInfoF("IP(%s), Duplicate face id received(%d)...", LogSafe(ip).c_str(), faceId);
+    metrics::AlarmDuplicate();
     return;
   }
   const CameraTime cameraTime = UnpackCameraTime(result.dwAbsTime);
@@ -122,6 +125,7 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
       log->LogInfo("Failed to generate snap thumbnail");
       log->LogInfoF("Picture of camera %s refused: %zu of its pictures wait for a thumbnail",
                     LogSafe(ip).c_str(), SnapThumbnailWorkers::kMaxJobsPerCamera);
+      metrics::AlarmDropped(metrics::DropReason::kPictureRefused);
       return;
     default:
       // No threads, or every backlog is full: the alarm thread makes it and so slows the SDK.
@@ -132,24 +136,36 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
 // On a thumbnail thread, or on the alarm thread when there is none.
 void SnapshotIntake::MakeThumbnail(ThumbnailJob& job, const SnapWorkFiles& files) {
   try {
-    if (LoadThumbnail(job, files, &job.snapshot->Picture)) HandOff(job.snapshot.release());
+    if (RefusedAsTooCostly(job)) {
+      metrics::AlarmDropped(metrics::DropReason::kPictureRefused);
+    } else if (LoadThumbnail(job, files, &job.snapshot->Picture)) {
+      HandOff(job.snapshot.release());
+    } else {
+      metrics::AlarmDropped(metrics::DropReason::kThumbnail);
+    }
   } catch (const std::exception& e) {
     CLogHelper::GetInstance()->LogInfoF("Failed to generate snap thumbnail of camera %s: %s",
                                         LogSafe(job.camera).c_str(), e.what());
+    metrics::AlarmDropped(metrics::DropReason::kThumbnail);
   }
+}
+
+bool SnapshotIntake::RefusedAsTooCostly(const ThumbnailJob& job) {
+  // Each scan of a progressive picture walks the whole picture: too many are refused unread.
+  if (CountJpegScans(job.jpeg.data(), job.jpeg.size(), kMaxJpegScans) <= kMaxJpegScans) {
+    return false;
+  }
+  CLogHelper* log = CLogHelper::GetInstance();
+  log->LogInfo("Failed to generate snap thumbnail");
+  log->LogInfoF("Picture of camera %s refused: JPEG picture has more than %d scans",
+                LogSafe(job.camera).c_str(), kMaxJpegScans);
+  return true;
 }
 
 // Large pictures go through the two work files and come back as a thumbnail.
 bool SnapshotIntake::LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles& files,
                                    std::string* picture) {
   CLogHelper* log = CLogHelper::GetInstance();
-  // Each scan of a progressive picture walks the whole picture: too many are refused unread.
-  if (CountJpegScans(job.jpeg.data(), job.jpeg.size(), kMaxJpegScans) > kMaxJpegScans) {
-    log->LogInfo("Failed to generate snap thumbnail");
-    log->LogInfoF("Picture of camera %s refused: JPEG picture has more than %d scans",
-                  LogSafe(job.camera).c_str(), kMaxJpegScans);
-    return false;
-  }
   std::size_t written = 0;
   int errorCode = 0;
   // A short write would hand a cut picture on; it counts as a failed write.
@@ -185,6 +201,7 @@ bool SnapshotIntake::LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles&
 }
 
 void SnapshotIntake::HandOff(FaceSnapshot* snapshot) {
+  metrics::AlarmAccepted();
   CLogHelper* log = CLogHelper::GetInstance();
   if (faceService_ != nullptr) {
     if (SnapshotConsumer* client = faceClients_.GetOrCreate()) {

@@ -60,6 +60,8 @@ class SnapshotIntake {
 
  private:
   void MakeThumbnail(ThumbnailJob& job, const SnapWorkFiles& files);
+  // Refuses (and logs) a picture whose decode would cost more than a capture camera ever needs.
+  bool RefusedAsTooCostly(const ThumbnailJob& job);
   bool LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles& files, std::string* picture);
   void HandOff(FaceSnapshot* snapshot);
 

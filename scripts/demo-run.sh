@@ -47,7 +47,8 @@ VendorName=Demo Shop
 MaxFaceSize=12288
 MaxFaceWidth=200
 MaxFaceHeight=200
-MaxCacheCount=10"
+MaxCacheCount=10
+MetricsListen=127.0.0.1:9561"
 
 # Where the face service is configured: FRS in DevInfo.xml's VFRInfo; FCS and FRS v2 in the
 # remote set (a remote device file and EdgeAiCfg.xml beside it).
@@ -139,6 +140,9 @@ while :; do
   sleep 0.5
 done
 echo
+# What a monitoring system would see of this site, kept beside its log.
+/usr/bin/python3 -c 'import urllib.request,sys; sys.stdout.write(urllib.request.urlopen("http://127.0.0.1:9561/metrics", timeout=5).read().decode())' \
+  > "$SITE/metrics.txt" 2>/dev/null || echo "demo: no metrics listener on 127.0.0.1:9561" >&2
 kill -TERM "$vestrel" 2>/dev/null
 status=0
 wait "$vestrel" || status=$?
@@ -189,6 +193,10 @@ case "$service" in
              echo "   above the threshold (0.8), the third below it (no match)." ;;
   none) echo "   no face service is configured: each event was written at once, unidentified." ;;
 esac
+echo
+echo "== its metrics (all of them in $SITE/metrics.txt):"
+grep -E '^vestrel_(device_online|alarms_(accepted|duplicate)|events_written|face_requests)' \
+  "$SITE/metrics.txt" 2>/dev/null | sed 's/^/   /'
 echo
 echo "Log: $SITE/bin/vestrel.log"
 [ "$count" -ge "$EXPECTED" ] && [ "$status" -eq 0 ]

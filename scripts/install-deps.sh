@@ -12,6 +12,9 @@ PACKAGES=(
   libjpeg-turbo-progs python3-websockets
   libsystemd-dev dpkg-dev file
   libssl-dev zlib1g-dev openssl ca-certificates
+  prometheus-cpp-dev
+  # tests only: promtool and a real Prometheus server
+  prometheus
 )
 
 # --fuzz adds what the libFuzzer targets need.

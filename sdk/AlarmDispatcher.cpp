@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 
 namespace sdkstandin {
@@ -82,6 +83,7 @@ bool AlarmDispatcher::Push(Item item) {
       return true;
     }
     dropped = ++state_->dropped;
+    metrics::AlarmDropped(metrics::DropReason::kSdkQueue);
   }
   // Every drop is counted; after the first few only every hundredth is written.
   if (dropped > 10 && dropped % 100 != 0) return false;

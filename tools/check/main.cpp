@@ -6,15 +6,19 @@
 #include <string>
 
 #include "platform/ModulePath.h"
+#include "tools/check/LiveCheck.h"
 #include "tools/check/SiteCheck.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: vestrel-check [SITE_FOLDER]\n"
+    "       vestrel-check --live [IP:PORT]\n"
     "Checks the Vestrel site in SITE_FOLDER (the folder that holds Config.ini and bin/; by\n"
     "default the folder above this program's own folder): settings, device list, device\n"
-    "logins, face service, event folder. Exit status 0 when all is well, 1 otherwise.\n";
+    "logins, face service, event folder. Exit status 0 when all is well, 1 otherwise.\n"
+    "--live reads a running site's status page (by default at the site's MetricsListen):\n"
+    "devices, events, backlog, face service; 1 when something needs a person.\n";
 
 // The folder above the executable's folder, as Vestrel finds its site.
 std::string DefaultSiteFolder() {
@@ -27,6 +31,9 @@ std::string DefaultSiteFolder() {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  if (argc >= 2 && argc <= 3 && std::string(argv[1]) == "--live") {
+    return RunLiveCheck(argc == 3 ? argv[2] : DefaultLiveAddress(DefaultSiteFolder()));
+  }
   if (argc > 2 ||
       (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help"))) {
     std::fputs(kUsage, argc > 2 ? stderr : stdout);

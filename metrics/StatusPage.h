@@ -1,0 +1,17 @@
+// The status page: the site's metrics as one JSON document for a person or a script (and for
+// `vestrel-check --live`), with the figures of the last hour and the last 5 minutes and the
+// last error of each component. Any thread; it reads the metrics without stopping the counting.
+#pragma once
+
+#include <string>
+
+namespace metrics {
+
+class SiteMetrics;
+
+std::string StatusJson(const SiteMetrics& site);
+
+// Text made fit for a JSON string: invalid UTF-8 becomes U+FFFD (the writer escapes the rest).
+std::string ValidUtf8(const std::string& text);
+
+}  // namespace metrics
