@@ -90,7 +90,8 @@ TEST_P(HttpAnswerTest, VipEmployeeAndVisitorGetTheirGroupsPersonsAndConfidence) 
   face.ExpectNothingLost();
 }
 
-INSTANTIATE_TEST_SUITE_P(FacePath, HttpAnswerTest, ::testing::Values(kFcs, kFrsV2), SetupName);
+INSTANTIATE_TEST_SUITE_P(FacePath, HttpAnswerTest, ::testing::Values(kFcs, kFrsV2, kFcsTls),
+                         SetupName);
 
 class ServiceDownAtStartTest : public ::testing::TestWithParam<FaceServiceSetup> {};
 

@@ -34,12 +34,15 @@ struct FaceServiceSetup {
   const char* mode;  // vestrel-facesim's --mode
   int type;          // ModeInfo type of EdgeAiCfg.xml (0 FRS, 1 FCS, 2 FRS v2)
   bool fromDevInfo;  // FRS from DevInfo.xml's "VFRInfo" instead of the remote set
+  bool tls = false;  // HTTPS (and wss for FRS), checked against a certificate made for the test
 };
 
 const FaceServiceSetup kFrsDevInfo{"FrsFromDevInfo", "frs", 0, true};
 const FaceServiceSetup kFrsRemote{"FrsFromEdgeAiCfg", "frs", 0, false};
 const FaceServiceSetup kFcs{"Fcs", "fcs", 1, false};
 const FaceServiceSetup kFrsV2{"FrsV2", "frsv2", 2, false};
+const FaceServiceSetup kFrsTls{"FrsOverTls", "frs", 0, false, true};
+const FaceServiceSetup kFcsTls{"FcsOverTls", "fcs", 1, false, true};
 
 inline void PrintTo(const FaceServiceSetup& setup, std::ostream* out) { *out << setup.name; }
 
@@ -116,11 +119,16 @@ class FaceSite {
                     "\" groups=Employee"};
     }
     const std::string peopleFile = simtest::WritePeople(site_.Root(), people);
-    service_ = std::make_unique<simtest::FaceSimProcess>(
-        setup.mode,
-        std::vector<std::string>{"--user", "frsuser", "--password", "frspw", "--account", "acc-1",
-                                 "--access-key", "key-1", "--people", peopleFile},
-        UniqueLoopbackIp());
+    std::vector<std::string> arguments{"--user",       "frsuser", "--password", "frspw",
+                                       "--account",    "acc-1",   "--access-key", "key-1",
+                                       "--people",     peopleFile};
+    const std::string ip = UniqueLoopbackIp();
+    if (setup.tls) {
+      EXPECT_TRUE(simtest::MakeTestCertificate(site_.Root(), "service", ip));
+      arguments.insert(arguments.end(), {"--tls", site_.Root() / "service.pem",
+                                         site_.Root() / "service.key"});
+    }
+    service_ = std::make_unique<simtest::FaceSimProcess>(setup.mode, arguments, ip);
     EXPECT_TRUE(service_->Started()) << service_->Errors();
     for (int i = 0; i < cameras; ++i) cameras_.push_back(std::make_unique<Camera>());
   }
@@ -180,10 +188,11 @@ class FaceSite {
     std::string edge = "<EdgeAi>\n  <ModeInfo type=\"" + std::to_string(setup_.type) + "\"/>\n";
     if (setup_.type == 1) {
       edge += "  <FcsList><FcsInfo ip=\"" + ip + "\" port=\"" + port +
-              "\" accountid=\"acc-1\" accesskey=\"key-1\" score=\"0.8\"/></FcsList>\n";
+              "\" accountid=\"acc-1\" accesskey=\"key-1\" score=\"0.8\"" + TlsAttributes() +
+              "/></FcsList>\n";
     } else {
       edge += "  <FrsList><FrsInfo ip=\"" + ip + "\" port=\"" + port + "\"" + FrsAccount() +
-              "/></FrsList>\n";
+              TlsAttributes() + "/></FrsList>\n";
     }
     site_.Root().Write("cfg/EdgeAiCfg.xml", edge + "</EdgeAi>\n");
     site_.WriteSettings("RemoteDevCfg=" + remotePath + "\n");
@@ -315,6 +324,9 @@ class FaceSite {
   static std::string FrsAccount() {
     return " username=\"frsuser\" password=\"frspw\" score=\"0.8\" client=\"e2e\" enable=\"1\" "
            "source=\"door-cam\" location=\"entrance\"";
+  }
+  std::string TlsAttributes() const {
+    return setup_.tls ? " tls=\"1\" cafile=\"" + site_.Root() / "service.pem" + "\"" : "";
   }
 
   const FaceServiceSetup setup_;

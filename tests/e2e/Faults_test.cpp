@@ -22,13 +22,18 @@ namespace fs = std::filesystem;
 struct ServiceFault {
   std::string name;
   // Script command; {path} stands for the request that carries the picture, {other} for the
-  // other one that the client needs (the login; for FCS the person request after a match).
+  // other one that the client needs (the login; for FCS the person request after a match);
+  // {streams} for the number of result streams open (2 for FRS, else none).
   std::string command;
   std::string acknowledgement;  // the line facesim prints when it is armed
   int groupFcs;
   int groupFrs;
   int groupFrsV2;
 };
+
+// An answer that tries to start a log line of its own.
+const std::string kForgedLine = "2026-12-08 00:00:00.000 [1] ERROR Vestrel - FORGED";
+const std::string kForgedBody = "{\"isMatch\":false}\\n" + kForgedLine;
 
 const std::vector<ServiceFault> kServiceFaults = {
     {"garbage answer", "next {path} garbage", "armed next {path} garbage", -3, -3, -3},
@@ -43,13 +48,23 @@ const std::vector<ServiceFault> kServiceFaults = {
      -3, -2},
     {"other request answered garbage", "next {other} garbage", "armed next {other} garbage", -1, -3,
      -3},
+    {"answer dripped a byte a second (10 s deadline)", "next {path} drip=1",
+     "armed next {path} drip=1", -3, -3, -3},
+    {"gzip body inflating to 1 GiB", "next {path} gzip-bomb", "armed next {path} gzip-bomb", -3,
+     -3, -3},
+    {"answer padded with 200,000 empty objects", "next {path} wide=200000",
+     "armed next {path} wide=200000", 1, 1, 1},
+    {"answer with a forged log line", "next {path} body=" + kForgedBody, "armed next {path} body",
+     -3, -3, -1},
+    {"streams stop answering pings", "ws stall", "ws stall streams={streams}", 1, -3, 1},
     {"service down (refused)", "down 3", "down", -3, -3, -2},
 };
 
 std::string WithPaths(std::string text, const FaceSite& face) {
   for (const auto& [placeholder, path] :
        {std::pair<std::string, std::string>{"{path}", face.PicturePath()},
-        std::pair<std::string, std::string>{"{other}", face.OtherPath()}}) {
+        std::pair<std::string, std::string>{"{other}", face.OtherPath()},
+        std::pair<std::string, std::string>{"{streams}", face.IsFrs() ? "2" : "0"}}) {
     for (std::size_t at = text.find(placeholder); at != std::string::npos;
          at = text.find(placeholder)) {
       text.replace(at, placeholder.size(), path);
@@ -100,6 +115,7 @@ TEST_P(ServiceFaultTest, EveryFaultGivesOneEventFileAndVestrelKeepsRunning) {
   std::cout << "| " << setup.name << " | all faults, then back | written " << written << " of "
             << accepted << " accepted, exit 0 |\n";
   EXPECT_EQ(face.site().Stderr().find("Unhandled exception"), std::string::npos);
+  EXPECT_EQ(face.site().Log().find("\n" + kForgedLine), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ServiceFaultTest, ::testing::Values(kFcs, kFrsRemote, kFrsV2),

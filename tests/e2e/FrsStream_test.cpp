@@ -103,7 +103,8 @@ TEST(FrsPushFaultTest, StopWhileTheStreamUpgradesAreHeldBack) {
   EXPECT_EQ(face.site().Stderr().find("Unhandled exception"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(FrsStream, FrsStreamTest, ::testing::Values(kFrsDevInfo, kFrsRemote),
+INSTANTIATE_TEST_SUITE_P(FrsStream, FrsStreamTest,
+                         ::testing::Values(kFrsDevInfo, kFrsRemote, kFrsTls),
                          SetupName);
 
 }  // namespace

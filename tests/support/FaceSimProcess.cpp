@@ -76,12 +76,12 @@ std::string WritePeople(const TempDir& dir, const std::vector<std::string>& line
   return dir.Write("people.txt", text);
 }
 
-bool MakeTestCertificate(const TempDir& dir, const std::string& name) {
+bool MakeTestCertificate(const TempDir& dir, const std::string& name, const std::string& ip) {
   platform::Subprocess openssl;
   platform::Subprocess::Options options;
   options.arguments = {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                        "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
-                       "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", dir / (name + ".key"),
+                       "subjectAltName=DNS:localhost,IP:" + ip, "-keyout", dir / (name + ".key"),
                        "-out", dir / (name + ".pem")};
   options.stdoutPath = options.stderrPath = dir / (name + ".openssl.log");
   return openssl.Start("/usr/bin/openssl", options) && openssl.Wait(30000) &&

@@ -45,9 +45,10 @@ std::string ThumbnailBase64(const std::string& testPicture, const TempDir& dir);
 // the test data folder put before it.
 std::string WritePeople(const TempDir& dir, const std::vector<std::string>& lines);
 
-// A self-signed certificate for 127.0.0.1 and localhost, made by the openssl program:
-// dir/NAME.pem and its private key dir/NAME.key. False when openssl failed.
-bool MakeTestCertificate(const TempDir& dir, const std::string& name);
+// A self-signed certificate for ip (127.0.0.1 unless given) and localhost, made by the openssl
+// program: dir/NAME.pem and its private key dir/NAME.key. False when openssl failed.
+bool MakeTestCertificate(const TempDir& dir, const std::string& name,
+                         const std::string& ip = "127.0.0.1");
 
 // A JSON string literal of text (quotes and backslashes escaped), for request bodies.
 std::string Quoted(const std::string& text);
