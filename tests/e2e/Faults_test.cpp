@@ -37,7 +37,7 @@ const std::vector<ServiceFault> kServiceFaults = {
      -3, -3},
     {"closed without an answer", "next {path} close", "armed next {path} close", -3, -3, -3},
     {"answer nested 100,000 deep", "next {path} deep", "armed next {path} deep", -3, -3, -3},
-    {"answer padded to 5 MiB", "next {path} huge", "armed next {path} huge", 1, 1, 1},
+    {"answer padded to 5 MiB", "next {path} huge", "armed next {path} huge", -3, -3, -3},
     {"truncated answer", "next {path} truncated", "armed next {path} truncated", -3, -3, -3},
     {"other request answered 500", "next {other} status=500", "armed next {other} status=500", -1,
      -3, -2},

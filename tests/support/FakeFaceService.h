@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <deque>
-#include <memory>
 #include <functional>
 #include <map>
 #include <mutex>

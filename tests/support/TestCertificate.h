@@ -1,7 +1,6 @@
-// Test helper: a self-signed certificate made at test time, for a TLS face service on loopback.
-// Writes cert.pem and key.pem into a folder; the certificate is its own CA, so a client that
-// takes cert.pem as its CA file trusts it, and one that uses the system trust store does not.
-// The test thread uses it.
+// Test helper: a self-signed certificate for a TLS face service on loopback, made at test time
+// in a folder (cert.pem, key.pem). It is its own CA: a client given cert.pem as its CA file
+// trusts it, one using the system trust store does not. The test thread uses it.
 #pragma once
 
 #include <openssl/pem.h>
