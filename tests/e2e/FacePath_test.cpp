@@ -90,7 +90,8 @@ TEST_P(HttpAnswerTest, VipEmployeeAndVisitorGetTheirGroupsPersonsAndConfidence) 
   face.ExpectNothingLost();
 }
 
-INSTANTIATE_TEST_SUITE_P(FacePath, HttpAnswerTest, ::testing::Values(kFcs, kFrsV2), SetupName);
+INSTANTIATE_TEST_SUITE_P(FacePath, HttpAnswerTest, ::testing::Values(kFcs, kFrsV2, kFrsV2Workers4),
+                         SetupName);
 
 class ServiceDownAtStartTest : public ::testing::TestWithParam<FaceServiceSetup> {};
 
@@ -124,12 +125,12 @@ TEST_P(ServiceDownAtStartTest, EventsBeforeAreUnidentifiedAndLaterOnesIdentified
 }
 
 INSTANTIATE_TEST_SUITE_P(FacePath, ServiceDownAtStartTest,
-                         ::testing::Values(kFcs, kFrsRemote, kFrsV2), SetupName);
+                         ::testing::Values(kFcs, kFrsRemote, kFrsV2, kFrsWorkers4), SetupName);
 
 class StopWithWorkWaitingTest : public ::testing::TestWithParam<FaceServiceSetup> {};
 
-// SIGTERM while the worker waits for a slow answer and more snapshots are queued behind it
-// (and, for FRS, earlier ones wait for results that are pushed only after the stop): each
+// SIGTERM while every worker waits for a slow answer and three more snapshots are queued behind
+// them (and, for FRS, earlier ones wait for results that are pushed only after the stop): each
 // accepted alarm still ends as exactly one complete event file, and the exit status is 0.
 TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean) {
   FaceSite face(GetParam());
@@ -146,10 +147,17 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
     ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " status=200", nullptr));
     ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " status=200", nullptr));
   }
-  ASSERT_TRUE(face.Arm("next " + path + " slow=4", "armed next " + path + " slow=4"));
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(face.Send(++id, i % 2 ? kEmployeePicture : kVipPicture));
-  ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr))
-      << face.Service().Output();
+  const int slow = face.Workers();
+  for (int i = 0; i < slow; ++i) {
+    ASSERT_TRUE(face.Arm("next " + path + " slow=4", "armed next " + path + " slow=4"));
+  }
+  for (int i = 0; i < slow + 3; ++i) {
+    ASSERT_TRUE(face.Send(++id, i % 2 ? kEmployeePicture : kVipPicture));
+  }
+  for (int i = 0; i < slow; ++i) {
+    ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr))
+        << face.Service().Output();
+  }
   ASSERT_TRUE(face.WaitForIntake(id)) << face.site().Log();
   EXPECT_EQ(face.site().StopVestrel(), 0) << face.site().Stderr();
 
@@ -157,8 +165,9 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
   EXPECT_EQ(accepted, static_cast<std::size_t>(id));
   std::cout << GetParam().name << ": stop with work waiting, written " << written << " of "
             << accepted << " accepted\n";
-  // The stop cancelled the slow request in progress, and those behind it were never identified.
-  for (int queued = id - 3; queued <= id; ++queued) {
+  // The stop cancelled the slow requests in progress, and those behind them were never
+  // identified.
+  for (int queued = id - 2 - slow; queued <= id; ++queued) {
     ExpectUnidentified(face.Event(queued), kGroupNoAnswer);
   }
   if (face.IsFrs()) {
@@ -176,7 +185,9 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
 }
 
 INSTANTIATE_TEST_SUITE_P(FacePath, StopWithWorkWaitingTest,
-                         ::testing::Values(kFcs, kFrsRemote, kFrsV2), SetupName);
+                         ::testing::Values(kFcs, kFrsRemote, kFrsV2, kFcsWorkers4, kFrsWorkers4,
+                                           kFrsV2Workers4),
+                         SetupName);
 
 }  // namespace
 }  // namespace e2e
