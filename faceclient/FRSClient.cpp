@@ -238,6 +238,7 @@ uint64_t FRSClient::BeginVerify() {
 }
 
 void FRSClient::EndVerify(uint64_t ticket, FaceSnapshot* verified) {
+  const std::string verifiedId = verified != nullptr ? verified->VerifyId : std::string();
   std::vector<FaceSnapshot*> displaced;
   std::vector<Match> matched;
   {
@@ -247,9 +248,10 @@ void FRSClient::EndVerify(uint64_t ticket, FaceSnapshot* verified) {
     RecheckHeldLocked(&matched);
     metrics::FacePending(pending.size());
   }
+  // verified may be another worker's already: only its id, copied before, is used here.
   CLogHelper* log = CLogHelper::GetInstance();
   for (FaceSnapshot* given : displaced) {
-    if (given->VerifyId == verified->VerifyId) {
+    if (given->VerifyId == verifiedId) {
       log->LogInfoF("Verify id %s is already pending: snapshot %d written without identification",
                     LogSafe(given->VerifyId).c_str(), given->FaceID);
     } else {
