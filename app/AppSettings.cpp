@@ -2,6 +2,7 @@
 
 #include "platform/DebugOutput.h"
 #include "platform/Profile.h"
+#include "support/LogHelper.h"
 
 namespace {
 
@@ -20,6 +21,16 @@ std::string ParentFolder(const std::string& programFolder) {
   const std::string trimmed = programFolder.substr(0, programFolder.size() - 1);
   const std::size_t slash = trimmed.find_last_of('/');
   return slash == std::string::npos ? std::string() : trimmed.substr(0, slash + 1);
+}
+
+int32_t ClampFaceServiceWorkers(int32_t workers) {
+  if (workers >= kMinFaceServiceWorkers && workers <= kMaxFaceServiceWorkers) return workers;
+  const int32_t used = workers < kMinFaceServiceWorkers ? kMinFaceServiceWorkers
+                                                        : kMaxFaceServiceWorkers;
+  CLogHelper::GetInstance()->LogInfoF("FaceServiceWorkers=%d is outside %d to %d: %d are used",
+                                      workers, kMinFaceServiceWorkers, kMaxFaceServiceWorkers,
+                                      used);
+  return used;
 }
 
 std::string NormaliseSrcPath(std::string path) {
@@ -49,6 +60,8 @@ AppSettings LoadAppSettings(const std::string& executablePath, const std::string
   s.MaxFaceSize = platform::GetProfileInt(kSection, "MaxFaceSize", 12288, file);
   s.MaxCacheCount = platform::GetProfileInt(kSection, "MaxCacheCount", 10, file);
   s.MetricsListen = platform::GetProfileString(kSection, "MetricsListen", "", file);
+  s.FaceServiceWorkers = ClampFaceServiceWorkers(
+      platform::GetProfileInt(kSection, "FaceServiceWorkers", kMinFaceServiceWorkers, file));
   return s;
 }
 

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+constexpr int32_t kMinFaceServiceWorkers = 1;
+constexpr int32_t kMaxFaceServiceWorkers = 16;
+
 struct AppSettings {
   std::string Src_Path;      // event file folder, always ending in a separator
   std::string VendorName;    // at most 99 characters
@@ -15,6 +18,9 @@ struct AppSettings {
   int32_t MaxFaceSize = 12288;  // compared as unsigned
   int32_t MaxCacheCount = 10;   // compared as unsigned
   std::string MetricsListen;    // "IP:PORT" of the metrics listener; empty: none
+  // Face-client workers asking the face service at once, kMinFaceServiceWorkers to
+  // kMaxFaceServiceWorkers (a value outside is clamped, with one log line).
+  int32_t FaceServiceWorkers = 1;
 
   std::string ProgramFolder;  // folder of the executable, ending in '/'
   std::string DevInfoPath;    // ProgramFolder + "DevInfo.xml"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -94,6 +95,23 @@ TEST_F(AppSettingsTest, VendorNameIsCutTo99CharactersButPathsAreKeptWhole) {
   EXPECT_EQ(s.VendorName, vendor.substr(0, 99));
   EXPECT_EQ(s.Src_Path, longPath + "/");
   EXPECT_EQ(s.RemoteDevCfg, longPath + "/Remote.xml");
+}
+
+// Absent keeps one worker, as before the key existed; outside 1 to 16 is clamped with a line.
+TEST_F(AppSettingsTest, FaceServiceWorkersAreClampedToOneToSixteen) {
+  const struct {
+    const char* line;
+    int32_t workers;
+    int logLines;
+  } cases[] = {{"", 1, 0}, {"FaceServiceWorkers=4\n", 4, 0}, {"FaceServiceWorkers=16\n", 16, 0},
+               {"FaceServiceWorkers=0\n", 1, 1}, {"FaceServiceWorkers=-3\n", 1, 1},
+               {"FaceServiceWorkers=17\n", 16, 1}};
+  for (const auto& c : cases) {
+    LogCapture log;
+    WriteSettings("Config.ini", c.line);
+    EXPECT_EQ(LoadAppSettings(Exe(), "").FaceServiceWorkers, c.workers) << c.line;
+    EXPECT_EQ(log.CountContaining("FaceServiceWorkers="), c.logLines) << c.line;
+  }
 }
 
 TEST(DeriveEdgeAiCfgPath, UsesTheFolderOfTheRemoteFile) {

@@ -20,13 +20,6 @@ constexpr unsigned kHideTimerPeriodMs = 100;
 // Two, so that one camera's costly picture leaves a thread for the others' pictures.
 constexpr int kThumbnailThreads = 2;
 
-// The one result function of the face clients: the finished snapshot goes to the event writer
-// of the dialog that started the client.
-void WriteEventFileForClient(void* owner, FaceSnapshot* snapshot) {
-  if (snapshot != nullptr) metrics::FaceDone(snapshot->GroupId, snapshot->QueuedAtNs);
-  if (owner != nullptr) static_cast<CVestrelDlg*>(owner)->WriteEventFile(snapshot);
-}
-
 }  // namespace
 
 void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* alarmer, char* alarmInfo,
@@ -213,10 +206,6 @@ void CVestrelDlg::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
   if (intake_) intake_->OnFaceSnapAlarm(alarm, length);
 }
 
-void CVestrelDlg::WriteEventFile(FaceSnapshot* snapshot) {
-  if (snapshot != nullptr && writer_) writer_->WriteEventFile(*snapshot);
-}
-
 bool CVestrelDlg::LoadDevInfo(const std::string& path) { return ::LoadDevInfo(path, tables_); }
 
 bool CVestrelDlg::LoadRemoteDevCfg(const std::string& path) {
@@ -237,7 +226,7 @@ SnapshotConsumer* CVestrelDlg::CreateFaceClient() {
   VFRClient* client = CreateFaceClientForType(faceServiceConfig_->Type);
   if (client == nullptr) return nullptr;
   client->Init(faceServiceConfig_.get());
-  client->Start(this, &WriteEventFileForClient);
+  client->Start(*writer_, settings_.FaceServiceWorkers);
   return client;
 }
 

@@ -1,9 +1,10 @@
 // The hidden main dialog: runs the whole start-up on the main thread, serves the main
 // thread's messages (timer, About, configuration change) and tears everything down.
-// Everything here runs on the main thread except OnFaceSnapAlarm (the SDK callback thread)
-// and WriteEventFile (the callback thread or the face client's worker). The tables, settings
-// and face-service record are filled before the SDK callback is registered and are read
-// without locks afterwards; the intake serialises itself.
+// Everything here runs on the main thread except OnFaceSnapAlarm (the SDK callback thread).
+// The dialog is not on the data path: the intake and the face client's workers write event
+// files straight to writer_. The tables, settings and face-service record are filled before
+// the SDK callback is registered and are read without locks afterwards; the intake serialises
+// itself.
 #pragma once
 
 #include <memory>
@@ -49,8 +50,6 @@ class CVestrelDlg : public platform::MessageHandler {
 
   // SDK callback thread.
   void OnFaceSnapAlarm(const char* alarm, uint32_t length);
-  // Callback thread or face client worker.
-  void WriteEventFile(FaceSnapshot* snapshot);
 
   bool LoadDevInfo(const std::string& path);
   bool LoadRemoteDevCfg(const std::string& path);

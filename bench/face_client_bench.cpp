@@ -30,17 +30,17 @@ void AnswerAtOnce(FakeFaceService& service) {
                   R"({"status":1,"person":{"groups":["VIP"],"info":{"name":"Ann"}}})");
 }
 
-struct Delivery {
-  std::mutex mutex;
-  std::condition_variable done;
-  int count = 0;
-  static void Callback(void* owner, FaceSnapshot*) {
-    auto* self = static_cast<Delivery*>(owner);
+struct Delivery : EventSink {
+  mutable std::mutex mutex;
+  mutable std::condition_variable done;
+  mutable int count = 0;
+  bool WriteEventFile(const FaceSnapshot&) const override {
     {
-      std::lock_guard<std::mutex> guard(self->mutex);
-      ++self->count;
+      std::lock_guard<std::mutex> guard(mutex);
+      ++count;
     }
-    self->done.notify_all();
+    done.notify_all();
+    return true;
   }
   void WaitFor(int n) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -64,7 +64,7 @@ void RunClient(benchmark::State& state) {
   Delivery delivery;
   auto* client = new Client();
   client->Init(&config);
-  client->Start(&delivery, &Delivery::Callback);
+  client->Start(delivery);
   int sent = 0;
   for (auto _ : state) {
     auto* snapshot = new FaceSnapshot();

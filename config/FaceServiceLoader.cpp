@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include "config/FaceServiceType.h"
 #include "config/XmlAttributes.h"
 #include "support/LogHelper.h"
 
@@ -68,7 +69,7 @@ bool ReadFrsInfo(const TiXmlElement* info, int32_t type, std::unique_ptr<FaceSer
   entry.Client = TextAttribute(info, "client");
   entry.Enable = IntOr(info, "enable", kDefaultFaceEnable);
   entry.Source = TextAttribute(info, "source");
-  if (type == kFaceServiceFrs && entry.Source.empty()) return Fail();
+  if (FaceServiceKindOf(type) == FaceServiceKind::kFrs && entry.Source.empty()) return Fail();
   entry.Location = TextAttribute(info, "location");
   ReadTls(info, &entry);
   return Keep(entry, config);
@@ -118,13 +119,14 @@ bool LoadEdgeAiCfg(const std::string& path, std::unique_ptr<FaceServiceConfig>& 
   const TiXmlElement* root = document.RootElement();
   if (root == nullptr) return Fail();
   const int32_t type = IntOr(root->FirstChildElement("ModeInfo"), "type", 0);
-  if (type == kFaceServiceFrs || type == kFaceServiceFrsV2) {
+  const FaceServiceKind kind = FaceServiceKindOf(type);
+  if (kind == FaceServiceKind::kFrs || kind == FaceServiceKind::kFrsV2) {
     const TiXmlElement* list = root->FirstChildElement("FrsList");
     if (list == nullptr) return Fail();
     if (const TiXmlElement* info = list->FirstChildElement("FrsInfo")) {
       if (!ReadFrsInfo(info, type, config)) return false;
     }
-  } else if (type == kFaceServiceFcs) {
+  } else if (kind == FaceServiceKind::kFcs) {
     const TiXmlElement* list = root->FirstChildElement("FcsList");
     if (list == nullptr) return Fail();
     if (const TiXmlElement* info = list->FirstChildElement("FcsInfo")) {

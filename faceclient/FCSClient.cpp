@@ -23,13 +23,13 @@ void AddCredentials(const FaceServiceConfig& config, neb::CJsonObject* body) {
 
 }  // namespace
 
-unsigned FCSClient::Run() { return RunStandardLoop(); }
+unsigned FCSClient::Run(Worker& worker) { return RunStandardLoop(worker); }
 
-void FCSClient::ProcessSnapshot(FaceSnapshot* snapshot) {
-  if (WhoIs(snapshot) == 1) PersonInfo(snapshot);
+void FCSClient::ProcessSnapshot(Worker& worker, FaceSnapshot* snapshot) {
+  if (WhoIs(worker, snapshot) == 1) PersonInfo(worker, snapshot);
 }
 
-int FCSClient::WhoIs(FaceSnapshot* snapshot) {
+int FCSClient::WhoIs(Worker& worker, FaceSnapshot* snapshot) {
   snapshot->PersonId.clear();
   snapshot->GroupId = kGroupNoAnswer;
   int result = 0;
@@ -37,7 +37,7 @@ int FCSClient::WhoIs(FaceSnapshot* snapshot) {
   neb::CJsonObject request;
   AddCredentials(*config, &request);
   request.Add("face_pic", snapshot->Picture);
-  const ServiceAnswer answer = Post("/api/fcs/person/whois", request.ToString(), kJson);
+  const ServiceAnswer answer = Post(worker, "/api/fcs/person/whois", request.ToString(), kJson);
   if (!answer.Ok()) {
     LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %s, %d, %" PRId64 " @1====",
                     answer.Describe().c_str(), snapshot->FaceID, Now());
@@ -89,11 +89,11 @@ int FCSClient::WhoIs(FaceSnapshot* snapshot) {
   return result;
 }
 
-void FCSClient::PersonInfo(FaceSnapshot* snapshot) {
+void FCSClient::PersonInfo(Worker& worker, FaceSnapshot* snapshot) {
   neb::CJsonObject request;
   AddCredentials(*config, &request);
   request.Add("person_id", snapshot->PersonId);
-  const ServiceAnswer answer = Post("/api/fcs/person/info", request.ToString(), kJson);
+  const ServiceAnswer answer = Post(worker, "/api/fcs/person/info", request.ToString(), kJson);
   if (!answer.Ok()) {
     LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %s, %d, %" PRId64 " @7====",
                     answer.Describe().c_str(), snapshot->FaceID, Now());

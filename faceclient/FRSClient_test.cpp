@@ -129,6 +129,25 @@ TEST_F(FRSClientTest, TwoResultsBeforeOneWakeUpAreBothHandled) {
   EXPECT_EQ(snapshots[1].GroupId, kGroupBlacklist);
 }
 
+// Two workers: the result comes on the stream while its verify answer is still on the way, and
+// the idle worker holds it until that verify has put its snapshot into the table. A stray
+// result that came meanwhile is dropped once that verify has ended.
+TEST_F(FRSClientTest, AResultBeforeItsVerifyAnswerWaitsForIt) {
+  workers_ = 2;
+  StartClient();
+  service_.Next(kVerify, 200, R"({"verify_face_id":"early"})", std::chrono::milliseconds(300));
+  client_->PushSnapshot(NewSnapshot(1));
+  ASSERT_TRUE(WaitFor([&] { return service_.RequestsTo(kVerify).size() == 1; }));
+  client_->PushVerifyResult(Result("stray"));
+  client_->PushVerifyResult(Result("early"));
+  ASSERT_TRUE(results_.WaitFor(1));
+  EXPECT_EQ(results_.Snapshots()[0].FaceID, 1);
+  EXPECT_EQ(results_.Snapshots()[0].GroupId, kGroupVip);
+  now_ += 5;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(results_.Count(), 1u);
+}
+
 TEST_F(FRSClientTest, AnEmptyOrMissingVerifyIdDeliversAtOnceWithMinusThree) {
   StartClient();
   service_.Next(kVerify, 200, R"({"verify_face_id":""})");

@@ -38,23 +38,21 @@ std::string FrsV2LogoutPath(const std::string& sessionId) {
   return StringFormat("/user/base/logout?sessionId=%s", encoded.c_str());
 }
 
-unsigned FRSV2Client::Run() { return RunStandardLoop(); }
+unsigned FRSV2Client::Run(Worker& worker) { return RunStandardLoop(worker); }
 
 // A refused or failed login leaves the snapshot as the intake made it; a login answer that
 // this side abandoned (too large, too slow, cancelled) gives no usable answer.
-void FRSV2Client::ProcessSnapshot(FaceSnapshot* snapshot) {
-  const ServiceAnswer login = PostLogin(kLoginPath, &sessionId);
+void FRSV2Client::ProcessSnapshot(Worker& worker, FaceSnapshot* snapshot) {
+  const ServiceAnswer login = PostLogin(worker, kLoginPath);
   if (!login.Ok()) {
     if (login.abandoned) snapshot->GroupId = kGroupNoAnswer;
     return;
   }
-  Verify(snapshot);
-  Logout();
+  Verify(worker, snapshot);
+  Logout(worker);
 }
 
-bool FRSV2Client::Login() { return PostLogin(kLoginPath, &sessionId).Ok(); }
-
-void FRSV2Client::Verify(FaceSnapshot* snapshot) {
+void FRSV2Client::Verify(Worker& worker, FaceSnapshot* snapshot) {
   snapshot->PersonId.clear();
   snapshot->GroupId = kGroupNoAnswer;
 
@@ -62,10 +60,10 @@ void FRSV2Client::Verify(FaceSnapshot* snapshot) {
   options.Add("threshold", config->Score);
   options.Add("hasReport", 1);
   neb::CJsonObject request;
-  request.Add("sessionId", sessionId);
+  request.Add("sessionId", worker.sessionId);
   request.Add("imageBase64", "data:image/jpg;base64," + snapshot->Picture);
   request.Add("options", options);
-  const ServiceAnswer answer = Post("/frengine/verify-face", request.ToString(), kJson);
+  const ServiceAnswer answer = Post(worker, "/frengine/verify-face", request.ToString(), kJson);
   if (!answer.Ok()) {
     LogSnapshotLine(kSnapshotLineLong, "Process face snapshot: %s, %d, %" PRId64 " @1====",
                     answer.Describe().c_str(), snapshot->FaceID, Now());
@@ -109,4 +107,6 @@ void FRSV2Client::Verify(FaceSnapshot* snapshot) {
                   snapshot->FaceID, Now());
 }
 
-bool FRSV2Client::Logout() { return Post(FrsV2LogoutPath(sessionId), "", nullptr).Ok(); }
+bool FRSV2Client::Logout(Worker& worker) {
+  return Post(worker, FrsV2LogoutPath(worker.sessionId), "", nullptr).Ok();
+}

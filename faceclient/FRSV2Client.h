@@ -1,7 +1,7 @@
 // The client of the second-generation face recognition service (any type other than 0 and 1):
 // per snapshot it logs in, posts the picture for verification and reads the whole identity
-// from the answer, then logs out. Everything here runs on the worker thread of the base;
-// sessionId is touched by that thread only.
+// from the answer, then logs out. Everything here runs on a worker thread of the base, with that
+// worker's connection and session.
 #pragma once
 
 #include <string>
@@ -12,16 +12,11 @@ class FRSV2Client : public VFRClient {
  public:
   FRSV2Client() = default;
 
-  bool Login();
-  void Verify(FaceSnapshot* snapshot);
-  bool Logout();
-
  protected:
-  unsigned Run() override;
-  void ProcessSnapshot(FaceSnapshot* snapshot) override;
-
- private:
-  std::string sessionId;  // of the last successful login; kept between snapshots
+  unsigned Run(Worker& worker) override;
+  void ProcessSnapshot(Worker& worker, FaceSnapshot* snapshot) override;
+  void Verify(Worker& worker, FaceSnapshot* snapshot);
+  bool Logout(Worker& worker);
 };
 
 // The logout path for a session id, with every byte outside the URL's unreserved characters

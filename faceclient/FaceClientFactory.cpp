@@ -1,17 +1,19 @@
 #include "faceclient/FaceClientFactory.h"
 
-#include "config/FaceServiceConfig.h"
+#include "config/FaceServiceType.h"
 #include "faceclient/FCSClient.h"
 #include "faceclient/FRSClient.h"
 #include "faceclient/FRSV2Client.h"
 
 VFRClient* CreateFaceClientForType(int32_t type) {
-  switch (type) {
-    case kFaceServiceFrs:
+  switch (FaceServiceKindOf(type)) {
+    case FaceServiceKind::kFrs:
       return new FRSClient();
-    case kFaceServiceFcs:
+    case FaceServiceKind::kFcs:
       return new FCSClient();
-    default:
+    case FaceServiceKind::kFrsV2:
       return new FRSV2Client();
+    default:
+      return nullptr;
   }
 }

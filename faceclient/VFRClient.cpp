@@ -1,5 +1,6 @@
 #include "faceclient/VFRClient.h"
 
+#include <algorithm>
 #include <ctime>
 #include <exception>
 #include <vector>
@@ -22,33 +23,41 @@ VFRClient::VFRClient() : clock_([] { return static_cast<int64_t>(std::time(nullp
 
 VFRClient::~VFRClient() {
   if (stopEvent != nullptr) stopEvent->Set();
-  if (http != nullptr) http->Cancel();
-  workerThread.reset();  // joins a worker that Stop did not wait for
+  for (auto& worker : workers_) {
+    if (worker->http != nullptr) worker->http->Cancel();
+  }
+  workers_.clear();  // joins workers that Stop did not wait for
   for (FaceSnapshot* snapshot : queue) delete snapshot;
 }
 
-void VFRClient::Init(const FaceServiceConfig* serviceConfig) {
-  config = serviceConfig;
-  if (config == nullptr) return;
-  http = std::make_unique<ServiceHttp>(*config, requestDeadlineMs_);
-}
+void VFRClient::Init(const FaceServiceConfig* serviceConfig) { config = serviceConfig; }
 
-int VFRClient::Start(void* resultOwner, FaceResultCallback callback) {
-  owner = resultOwner;
-  resultCallback = callback;
+int VFRClient::Start(const EventSink& sink, int workers) {
+  sink_ = &sink;
   queueEvent = std::make_unique<platform::Event>(true, false);
   stopEvent = std::make_unique<platform::Event>(true, false);
-  workerThread = std::make_unique<platform::Thread>("face-worker", &VFRClient::WorkerEntry, this,
-                                                    platform::Thread::Priority::AboveNormal);
+  for (int number = 1; number <= std::max(workers, 1); ++number) {
+    auto worker = std::make_unique<Worker>();
+    worker->client = this;
+    worker->number = number;
+    if (config != nullptr) {
+      worker->http = std::make_unique<ServiceHttp>(*config, requestDeadlineMs_);
+    }
+    worker->thread = std::make_unique<platform::Thread>(
+        "face-worker-" + std::to_string(number), &VFRClient::WorkerEntry, worker.get(),
+        platform::Thread::Priority::AboveNormal);
+    workers_.push_back(std::move(worker));
+  }
   OnStart();
-  workerThread->Resume();
+  for (auto& worker : workers_) worker->thread->Resume();
   return 1;
 }
 
-unsigned VFRClient::WorkerEntry(void* client) {
-  if (client == nullptr) return 1;
+unsigned VFRClient::WorkerEntry(void* worker) {
+  if (worker == nullptr) return 1;
+  Worker& self = *static_cast<Worker*>(worker);
   try {
-    return static_cast<VFRClient*>(client)->Run();
+    return self.client->Run(self);
   } catch (const std::exception& e) {
     platform::DebugOutput(std::string("Face client worker ended by an exception: ") + e.what());
   } catch (...) {
@@ -92,14 +101,16 @@ void VFRClient::WriteDirectly(FaceSnapshot* snapshot, uint64_t overflows) {
 
 void VFRClient::Stop() {
   if (stopEvent != nullptr) stopEvent->Set();
-  if (http != nullptr) http->Cancel();
+  for (auto& worker : workers_) {
+    if (worker->http != nullptr) worker->http->Cancel();
+  }
   OnStop();
-  if (workerThread != nullptr) {
-    while (!workerThread->Join(kStopWaitSliceMs)) {
+  for (auto& worker : workers_) {
+    while (!worker->thread->Join(kStopWaitSliceMs)) {
       if (platform::MessageLoop* loop = platform::MessageLoop::Main()) loop->PumpOne();
     }
   }
-  // The worker has ended: nothing it held or that waited for it may be lost.
+  // The workers have ended: nothing they held or that waited for them may be lost.
   DeliverUnfinished();
   std::list<FaceSnapshot*> left;
   {
@@ -116,7 +127,7 @@ void VFRClient::Stop() {
   for (FaceSnapshot* snapshot : left) DeliverUnidentified(snapshot);
 }
 
-unsigned VFRClient::RunStandardLoop() {
+unsigned VFRClient::RunStandardLoop(Worker& worker) {
   for (;;) {
     const int signalled = platform::WaitForAny({stopEvent.get(), queueEvent.get()}, kWorkerWaitMs);
     if (signalled == 0) return 0;
@@ -125,7 +136,7 @@ unsigned VFRClient::RunStandardLoop() {
     FaceSnapshot* snapshot = TakeQueuedSnapshot();
     if (snapshot == nullptr) continue;
     try {
-      ProcessSnapshot(snapshot);
+      ProcessSnapshot(worker, snapshot);
     } catch (const std::exception& e) {
       // The snapshot still gets its event file, without identification.
       platform::DebugOutput(std::string("Face client request failed: ") + e.what());
@@ -149,9 +160,14 @@ FaceSnapshot* VFRClient::TakeQueuedSnapshot() {
   return snapshot;
 }
 
+void VFRClient::HandOver(const FaceSnapshot& snapshot) {
+  metrics::FaceDone(snapshot.GroupId, snapshot.QueuedAtNs);
+  if (sink_ != nullptr) sink_->WriteEventFile(snapshot);
+}
+
 void VFRClient::Deliver(FaceSnapshot* snapshot) {
   std::unique_ptr<FaceSnapshot> owned(snapshot);
-  if (resultCallback != nullptr) resultCallback(owner, owned.get());
+  HandOver(*owned);
 }
 
 void VFRClient::DeliverUnidentified(FaceSnapshot* snapshot) {
@@ -161,17 +177,17 @@ void VFRClient::DeliverUnidentified(FaceSnapshot* snapshot) {
   Deliver(snapshot);
 }
 
-ServiceAnswer VFRClient::Post(const std::string& path, const std::string& body,
+ServiceAnswer VFRClient::Post(Worker& worker, const std::string& path, const std::string& body,
                               const char* contentType) {
-  if (http == nullptr) return ServiceAnswer();
-  return http->Post(path, body, contentType);
+  if (worker.http == nullptr) return ServiceAnswer();
+  return worker.http->Post(path, body, contentType);
 }
 
-ServiceAnswer VFRClient::PostLogin(const std::string& path, std::string* sessionId) {
+ServiceAnswer VFRClient::PostLogin(Worker& worker, const std::string& path) {
   neb::CJsonObject request;
   request.Add("username", config->UserName);
   request.Add("password", config->Password);
-  ServiceAnswer answer = Post(path, request.ToString(), "application/json");
-  if (answer.Ok()) neb::CJsonObject(answer.body).Get("sessionId", *sessionId);
+  ServiceAnswer answer = Post(worker, path, request.ToString(), "application/json");
+  if (answer.Ok()) neb::CJsonObject(answer.body).Get("sessionId", worker.sessionId);
   return answer;
 }

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
 
 #include "faceclient/FCSClient.h"
+#include "faceclient/FRSClient.h"
 #include "faceclient/FRSV2Client.h"
 #include "faceclient/FaceClientFactory.h"
 #include "faceclient/SnapshotLog.h"
@@ -42,8 +44,8 @@ class GatedClient : public VFRClient {
   bool finishedProcessing() const { return finished_; }
 
  protected:
-  unsigned Run() override { return RunStandardLoop(); }
-  void ProcessSnapshot(FaceSnapshot* snapshot) override {
+  unsigned Run(Worker& worker) override { return RunStandardLoop(worker); }
+  void ProcessSnapshot(Worker& /*worker*/, FaceSnapshot* snapshot) override {
     std::unique_lock<std::mutex> lock(mutex_);
     ++inside_;
     changed_.notify_all();
@@ -67,7 +69,7 @@ class VFRClientTest : public ::testing::Test {
     config_.Ip = "127.0.0.1";
     config_.Port = 1;
     client_->Init(&config_);
-    client_->Start(&results_, &ResultRecorder::Callback);
+    client_->Start(results_);
   }
   ~VFRClientTest() override {
     client_->OpenGate();
@@ -170,14 +172,41 @@ TEST_F(VFRClientTest, AFullQueueWritesTheNewestSnapshotAtOnceAndLogsEveryHundred
   EXPECT_EQ(results_.Count(), 100u + 1 + queued);
 }
 
+// Three workers are all inside a request when the stop comes: each finishes its own, and the
+// queued rest is written unidentified, every snapshot exactly once.
+TEST(VFRClientWorkers, AStopWithEveryWorkerInFlightWritesEverySnapshotOnce) {
+  FaceServiceConfig config;
+  config.Ip = "127.0.0.1";
+  config.Port = 1;
+  ResultRecorder results;
+  LogCapture log;
+  auto* client = new GatedClient();
+  client->CloseGate();
+  client->Init(&config);
+  client->Start(results, 3);
+  for (int id = 1; id <= 5; ++id) client->PushSnapshot(NewSnapshot(id));
+  ASSERT_TRUE(client->WaitUntilInside(3));
+  auto stopping = std::async(std::launch::async, [client] { client->Stop(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  client->OpenGate();
+  ASSERT_EQ(stopping.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  client->ExternalRelease();
+  std::map<int, int32_t> groups;
+  for (const auto& s : results.Snapshots()) EXPECT_TRUE(groups.emplace(s.FaceID, s.GroupId).second);
+  EXPECT_EQ(groups, (std::map<int, int32_t>{{1, kGroupVip}, {2, kGroupVip}, {3, kGroupVip},
+                                            {4, kGroupNoAnswer}, {5, kGroupNoAnswer}}));
+  EXPECT_EQ(log.CountContaining("Face client stopped with 2 queued snapshots"), 1);
+}
+
 TEST(FaceClientFactory, TypeSelectsTheClientClass) {
+  VFRClient* frs = CreateFaceClientForType(0);
   VFRClient* fcs = CreateFaceClientForType(1);
   VFRClient* v2 = CreateFaceClientForType(2);
-  VFRClient* other = CreateFaceClientForType(7);
+  EXPECT_NE(dynamic_cast<FRSClient*>(frs), nullptr);
   EXPECT_NE(dynamic_cast<FCSClient*>(fcs), nullptr);
   EXPECT_NE(dynamic_cast<FRSV2Client*>(v2), nullptr);
-  EXPECT_NE(dynamic_cast<FRSV2Client*>(other), nullptr);
-  for (VFRClient* c : {fcs, v2, other}) c->ExternalRelease();
+  EXPECT_EQ(CreateFaceClientForType(7), nullptr);  // no face service
+  for (VFRClient* c : {frs, fcs, v2}) c->ExternalRelease();
 }
 
 TEST(SnapshotLogLine, ALongLineIsCutButKeepsItsMarker) {

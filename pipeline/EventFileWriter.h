@@ -10,13 +10,14 @@
 #include <string>
 
 #include "pipeline/EventFileBacklog.h"
+#include "pipeline/EventSink.h"
 #include "pipeline/FaceSnapshot.h"
 
-class EventFileWriter {
+class EventFileWriter : public EventSink {
  public:
   // srcPath is the event folder, ending in a separator; vendorName goes into every document.
   EventFileWriter(std::string srcPath, std::string vendorName);
-  ~EventFileWriter();
+  ~EventFileWriter() override;
   EventFileWriter(const EventFileWriter&) = delete;
   EventFileWriter& operator=(const EventFileWriter&) = delete;
 
@@ -31,7 +32,7 @@ class EventFileWriter {
   // Writes one event file and logs the outcome; true when the file is in place. A file of the
   // same name is replaced. The snapshot is neither kept nor freed. While kept files wait, a new
   // one is kept behind them, so that the files arrive in order.
-  bool WriteEventFile(const FaceSnapshot& snapshot) const;
+  bool WriteEventFile(const FaceSnapshot& snapshot) const override;
 
   // The full path of the snapshot's event file, or "" when its time has no local-time form.
   std::string MakeEventFileName(const FaceSnapshot& snapshot) const;

@@ -56,10 +56,13 @@ class HttpAnswerTest : public ::testing::TestWithParam<FaceServiceSetup> {};
 TEST_P(HttpAnswerTest, VipEmployeeAndVisitorGetTheirGroupsPersonsAndConfidence) {
   FaceSite face(GetParam());
   ASSERT_NO_FATAL_FAILURE(face.Start());
-  ASSERT_TRUE(face.Send(1, kVipPicture));
-  ASSERT_TRUE(face.Send(2, kEmployeePicture));
-  ASSERT_TRUE(face.Send(3, kVisitorPicture));
-  ASSERT_TRUE(face.site().WaitForEventFiles(3, kEventMs)) << face.site().Log();
+  // One after the other, so that the service's answers come in the order of the faces also
+  // when several workers ask.
+  const std::string pictures[] = {kVipPicture, kEmployeePicture, kVisitorPicture};
+  for (int id = 1; id <= 3; ++id) {
+    ASSERT_TRUE(face.Send(id, pictures[id - 1]));
+    ASSERT_TRUE(face.WaitForEvent(id)) << face.site().Log();
+  }
 
   const bool fcs = GetParam().type == 1;
   const char* format = fcs ? "%.2f" : "%f";
@@ -90,7 +93,8 @@ TEST_P(HttpAnswerTest, VipEmployeeAndVisitorGetTheirGroupsPersonsAndConfidence) 
   face.ExpectNothingLost();
 }
 
-INSTANTIATE_TEST_SUITE_P(FacePath, HttpAnswerTest, ::testing::Values(kFcs, kFrsV2, kFcsTls),
+INSTANTIATE_TEST_SUITE_P(FacePath, HttpAnswerTest,
+                         ::testing::Values(kFcs, kFrsV2, kFrsV2Workers4, kFcsTls),
                          SetupName);
 
 class ServiceDownAtStartTest : public ::testing::TestWithParam<FaceServiceSetup> {};
@@ -125,12 +129,12 @@ TEST_P(ServiceDownAtStartTest, EventsBeforeAreUnidentifiedAndLaterOnesIdentified
 }
 
 INSTANTIATE_TEST_SUITE_P(FacePath, ServiceDownAtStartTest,
-                         ::testing::Values(kFcs, kFrsRemote, kFrsV2), SetupName);
+                         ::testing::Values(kFcs, kFrsRemote, kFrsV2, kFrsWorkers4), SetupName);
 
 class StopWithWorkWaitingTest : public ::testing::TestWithParam<FaceServiceSetup> {};
 
-// SIGTERM while the worker waits for a slow answer and more snapshots are queued behind it
-// (and, for FRS, earlier ones wait for results that are pushed only after the stop): each
+// SIGTERM while every worker waits for a slow answer and three more snapshots are queued behind
+// them (and, for FRS, earlier ones wait for results that are pushed only after the stop): each
 // accepted alarm still ends as exactly one complete event file, and the exit status is 0.
 TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean) {
   FaceSite face(GetParam());
@@ -147,10 +151,17 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
     ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " status=200", nullptr));
     ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " status=200", nullptr));
   }
-  ASSERT_TRUE(face.Arm("next " + path + " slow=4", "armed next " + path + " slow=4"));
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(face.Send(++id, i % 2 ? kEmployeePicture : kVipPicture));
-  ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr))
-      << face.Service().Output();
+  const int slow = face.Workers();
+  for (int i = 0; i < slow; ++i) {
+    ASSERT_TRUE(face.Arm("next " + path + " slow=4", "armed next " + path + " slow=4"));
+  }
+  for (int i = 0; i < slow + 3; ++i) {
+    ASSERT_TRUE(face.Send(++id, i % 2 ? kEmployeePicture : kVipPicture));
+  }
+  for (int i = 0; i < slow; ++i) {
+    ASSERT_TRUE(face.Service().WaitForPrefix("request " + path + " held=", nullptr))
+        << face.Service().Output();
+  }
   ASSERT_TRUE(face.WaitForIntake(id)) << face.site().Log();
   EXPECT_EQ(face.site().StopVestrel(), 0) << face.site().Stderr();
 
@@ -158,8 +169,9 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
   EXPECT_EQ(accepted, static_cast<std::size_t>(id));
   std::cout << GetParam().name << ": stop with work waiting, written " << written << " of "
             << accepted << " accepted\n";
-  // The stop cancelled the slow request in progress, and those behind it were never identified.
-  for (int queued = id - 3; queued <= id; ++queued) {
+  // The stop cancelled the slow requests in progress, and those behind them were never
+  // identified.
+  for (int queued = id - 2 - slow; queued <= id; ++queued) {
     ExpectUnidentified(face.Event(queued), kGroupNoAnswer);
   }
   if (face.IsFrs()) {
@@ -177,7 +189,9 @@ TEST_P(StopWithWorkWaitingTest, EveryAcceptedAlarmIsWrittenOnceAndTheExitIsClean
 }
 
 INSTANTIATE_TEST_SUITE_P(FacePath, StopWithWorkWaitingTest,
-                         ::testing::Values(kFcs, kFrsRemote, kFrsV2), SetupName);
+                         ::testing::Values(kFcs, kFrsRemote, kFrsV2, kFcsWorkers4, kFrsWorkers4,
+                                           kFrsV2Workers4),
+                         SetupName);
 
 }  // namespace
 }  // namespace e2e

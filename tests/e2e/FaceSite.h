@@ -34,15 +34,21 @@ struct FaceServiceSetup {
   const char* mode;  // vestrel-facesim's --mode
   int type;          // ModeInfo type of EdgeAiCfg.xml (0 FRS, 1 FCS, 2 FRS v2)
   bool fromDevInfo;  // FRS from DevInfo.xml's "VFRInfo" instead of the remote set
+  int workers = 0;   // FaceServiceWorkers in Config.ini; 0 leaves the key out (one worker)
   bool tls = false;  // HTTPS (and wss for FRS), checked against a certificate made for the test
+  // The face-client workers that Vestrel runs.
+  int Workers() const { return workers > 0 ? workers : 1; }
 };
 
 const FaceServiceSetup kFrsDevInfo{"FrsFromDevInfo", "frs", 0, true};
 const FaceServiceSetup kFrsRemote{"FrsFromEdgeAiCfg", "frs", 0, false};
 const FaceServiceSetup kFcs{"Fcs", "fcs", 1, false};
 const FaceServiceSetup kFrsV2{"FrsV2", "frsv2", 2, false};
-const FaceServiceSetup kFrsTls{"FrsOverTls", "frs", 0, false, true};
-const FaceServiceSetup kFcsTls{"FcsOverTls", "fcs", 1, false, true};
+const FaceServiceSetup kFrsWorkers4{"FrsWorkers4", "frs", 0, false, 4};
+const FaceServiceSetup kFcsWorkers4{"FcsWorkers4", "fcs", 1, false, 4};
+const FaceServiceSetup kFrsV2Workers4{"FrsV2Workers4", "frsv2", 2, false, 4};
+const FaceServiceSetup kFrsTls{"FrsOverTls", "frs", 0, false, 0, true};
+const FaceServiceSetup kFcsTls{"FcsOverTls", "fcs", 1, false, 0, true};
 
 inline void PrintTo(const FaceServiceSetup& setup, std::ostream* out) { *out << setup.name; }
 
@@ -140,6 +146,7 @@ class FaceSite {
   simtest::FaceSimProcess& Service() { return *service_; }
   Camera& camera(int i = 0) { return *cameras_.at(i); }
   bool IsFrs() const { return setup_.type == 0; }
+  int Workers() const { return setup_.Workers(); }
   // The request that carries the picture, the one whose faults the tests arm.
   std::string PicturePath() const {
     return setup_.type == 0   ? "/frs/cgi/verifyface"
@@ -169,7 +176,7 @@ class FaceSite {
       xml += "  </DeviceList>\n  <VFRInfo ip=\"" + ip + "\" port=\"" + port + "\"" + FrsAccount() +
              "/>\n</DevInfo>\n";
       site_.Root().Write("bin/DevInfo.xml", xml);
-      site_.WriteSettings();
+      site_.WriteSettings(WorkersLine());
       return;
     }
     std::string remote = "<Cfg>\n  <NVR_PRTY>\n";
@@ -195,7 +202,7 @@ class FaceSite {
               TlsAttributes() + "/></FrsList>\n";
     }
     site_.Root().Write("cfg/EdgeAiCfg.xml", edge + "</EdgeAi>\n");
-    site_.WriteSettings("RemoteDevCfg=" + remotePath + "\n");
+    site_.WriteSettings("RemoteDevCfg=" + remotePath + "\n" + WorkersLine());
   }
 
   // Writes the configuration, starts Vestrel and waits until every camera has an alarm
@@ -321,6 +328,9 @@ class FaceSite {
   }
 
  private:
+  std::string WorkersLine() const {
+    return setup_.workers > 0 ? "FaceServiceWorkers=" + std::to_string(setup_.workers) + "\n" : "";
+  }
   static std::string FrsAccount() {
     return " username=\"frsuser\" password=\"frspw\" score=\"0.8\" client=\"e2e\" enable=\"1\" "
            "source=\"door-cam\" location=\"entrance\"";

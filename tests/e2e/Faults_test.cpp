@@ -118,7 +118,8 @@ TEST_P(ServiceFaultTest, EveryFaultGivesOneEventFileAndVestrelKeepsRunning) {
   EXPECT_EQ(face.site().Log().find("\n" + kForgedLine), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, ServiceFaultTest, ::testing::Values(kFcs, kFrsRemote, kFrsV2),
+INSTANTIATE_TEST_SUITE_P(Faults, ServiceFaultTest,
+                         ::testing::Values(kFcs, kFrsRemote, kFrsV2, kFrsWorkers4, kFrsV2Workers4),
                          SetupName);
 
 class ChangeWhileSlowTest : public ::testing::TestWithParam<FaceServiceSetup> {};
@@ -146,8 +147,8 @@ TEST_P(ChangeWhileSlowTest, WatchedChangeEndsVestrelAndEveryAcceptedAlarmHasItsF
   EXPECT_EQ(face.site().Stderr().find("Unhandled exception"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, ChangeWhileSlowTest, ::testing::Values(kFcs, kFrsRemote),
-                         SetupName);
+INSTANTIATE_TEST_SUITE_P(Faults, ChangeWhileSlowTest,
+                         ::testing::Values(kFcs, kFrsRemote, kFcsWorkers4), SetupName);
 
 // A noisy picture whose JPEG is between 6 and 8 MiB (the wire's limit for one picture).
 std::string MakeLargeJpeg(const TempDir& dir) {

@@ -1,6 +1,6 @@
 // Test fixture for one face client against a FakeFaceService: the client is bound to the fake
-// service, started with a ResultRecorder as its result callback, and stopped and released at
-// the end. The test thread drives it.
+// service, started with a ResultRecorder as its event sink, and stopped and released at the
+// end. The test thread drives it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,7 +34,7 @@ class FaceClientFixture : public ::testing::Test {
     client_->SetClock([this] { return now_.load(); });
     if (prepare_) prepare_(*client_);
     client_->Init(&config_);
-    client_->Start(&results_, &ResultRecorder::Callback);
+    client_->Start(results_, workers_);
     return *client_;
   }
   void StopClient() {
@@ -55,6 +55,7 @@ class FaceClientFixture : public ::testing::Test {
 
   // The seconds clock of the client; tests move it.
   std::atomic<int64_t> now_{1700000000};
+  int workers_ = 1;
   // Runs on the new client before it starts.
   std::function<void(Client&)> prepare_;
   FakeFaceService service_;

@@ -1,6 +1,6 @@
-// Test helper: the result callback of a face client under test. It keeps a copy of every
-// delivered snapshot, with the thread it came on, and lets the test wait for a count. The
-// callback runs on the client's worker (or the pushing thread); mutex_ guards the record.
+// Test helper: the event sink of a face client under test. It keeps a copy of every delivered
+// snapshot, with the thread it came on, and lets the test wait for a count. WriteEventFile runs
+// on the client's workers (or the pushing thread); mutex_ guards the record.
 #pragma once
 
 #include <chrono>
@@ -9,21 +9,19 @@
 #include <thread>
 #include <vector>
 
+#include "pipeline/EventSink.h"
 #include "pipeline/FaceSnapshot.h"
 
-class ResultRecorder {
+class ResultRecorder : public EventSink {
  public:
-  static void Callback(void* owner, FaceSnapshot* snapshot) {
-    static_cast<ResultRecorder*>(owner)->Add(*snapshot);
-  }
-
-  void Add(const FaceSnapshot& snapshot) {
+  bool WriteEventFile(const FaceSnapshot& snapshot) const override {
     {
       std::lock_guard<std::mutex> guard(mutex_);
       snapshots_.push_back(snapshot);
       threads_.push_back(std::this_thread::get_id());
     }
     changed_.notify_all();
+    return true;
   }
   // True when at least count snapshots were delivered within the bound.
   bool WaitFor(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
@@ -45,9 +43,9 @@ class ResultRecorder {
 
  private:
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<FaceSnapshot> snapshots_;      // guarded by mutex_
-  std::vector<std::thread::id> threads_;     // guarded by mutex_
+  mutable std::condition_variable changed_;
+  mutable std::vector<FaceSnapshot> snapshots_;   // guarded by mutex_
+  mutable std::vector<std::thread::id> threads_;  // guarded by mutex_
 };
 
 // A snapshot as the intake hands it on.

@@ -6,6 +6,7 @@
 
 #include "config/DeviceListLoader.h"
 #include "config/FaceServiceLoader.h"
+#include "config/FaceServiceType.h"
 #include "device/DeviceSdk.h"
 #include "device/LoginInfo.h"
 #include "faceclient/ServiceHttp.h"
@@ -30,17 +31,6 @@ std::string Endpoint(const std::string& ip, int32_t port) {
 }
 
 }  // namespace
-
-std::string FaceServiceTypeName(int32_t type) {
-  switch (type) {
-    case kFaceServiceFrs:
-      return "FRS";
-    case kFaceServiceFcs:
-      return "FCS";
-    default:
-      return "FRS v2";
-  }
-}
 
 std::string LoginErrorText(uint32_t code) {
   switch (code) {
@@ -98,9 +88,10 @@ void SiteCheck::ReadSettings() {
   }
   Say("  Src_Path=" + settings_.Src_Path + "  VendorName=" + settings_.VendorName +
       "  RemoteDevCfg=" + settings_.RemoteDevCfg);
-  Say(StringFormat("  MaxFaceSize=%d  MaxFaceWidth=%d  MaxFaceHeight=%d  MaxCacheCount=%d",
+  Say(StringFormat("  MaxFaceSize=%d  MaxFaceWidth=%d  MaxFaceHeight=%d  MaxCacheCount=%d  "
+                   "FaceServiceWorkers=%d",
                    settings_.MaxFaceSize, settings_.MaxFaceWidth, settings_.MaxFaceHeight,
-                   settings_.MaxCacheCount));
+                   settings_.MaxCacheCount, settings_.FaceServiceWorkers));
 }
 
 bool SiteCheck::LoadDeviceList() {
@@ -189,17 +180,16 @@ void SiteCheck::CheckFaceService() {
   }
   const FaceServiceConfig& service = *faceService_;
   const std::string where = Endpoint(service.Ip, service.Port);
-  std::string line = StringFormat(
-      "Face service: %s (type %d) at %s, from %s: ", FaceServiceTypeName(service.Type).c_str(),
-      service.Type, where.c_str(), faceServiceSource_.c_str());
+  const char* kind = FaceServiceKindName(FaceServiceKindOf(service.Type));
+  std::string line = StringFormat("Face service: %s (type %d) at %s, from %s: ", kind,
+                                  service.Type, where.c_str(), faceServiceSource_.c_str());
   std::string error;
   if (platform::ProbeTcpConnect(service.Ip, service.Port, options_.connectTimeoutMs, &error)) {
     Say(line + "reachable");
     CheckFaceServiceTls(service);
   } else {
     Say(line + "not reachable: " + error);
-    Problem("face service " + where + " (" + FaceServiceTypeName(service.Type) +
-            ") cannot be reached: " + error);
+    Problem("face service " + where + " (" + kind + ") cannot be reached: " + error);
   }
 }
 

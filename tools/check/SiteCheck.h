@@ -67,7 +67,5 @@ class SiteCheck {
   std::vector<std::string> problems_;
 };
 
-// The name of a face-service type as the site check reports it.
-std::string FaceServiceTypeName(int32_t type);
 // What a device SDK login error code means.
 std::string LoginErrorText(uint32_t code);
