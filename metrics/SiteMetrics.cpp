@@ -17,6 +17,14 @@ namespace metrics {
 
 namespace {
 
+// A metric without labels: its family and its one child.
+prometheus::Counter& PlainCounter(prometheus::Registry& r, const char* name, const char* help) {
+  return prometheus::BuildCounter().Name(name).Help(help).Register(r).Add({});
+}
+prometheus::Gauge& PlainGauge(prometheus::Registry& r, const char* name, const char* help) {
+  return prometheus::BuildGauge().Name(name).Help(help).Register(r).Add({});
+}
+
 using prometheus::BuildCounter;
 using prometheus::BuildGauge;
 using prometheus::BuildHistogram;
@@ -101,21 +109,12 @@ SiteMetrics::SiteMetrics()
                        .Help("Face-snapshot alarms the device delivered")
                        .Register(r);
 
-  alarmsAccepted = &BuildCounter()
-                        .Name("vestrel_alarms_accepted_total")
-                        .Help("Alarms accepted by the intake")
-                        .Register(r)
-                        .Add({});
-  alarmsDuplicate = &BuildCounter()
-                         .Name("vestrel_alarms_duplicate_total")
-                         .Help("Alarms dropped as a repeated face id")
-                         .Register(r)
-                         .Add({});
-  alarmsUnknown = &BuildCounter()
-                       .Name("vestrel_alarms_unknown_device_total")
-                       .Help("Alarms from a camera without a POS id")
-                       .Register(r)
-                       .Add({});
+  alarmsAccepted =
+      &PlainCounter(r, "vestrel_alarms_accepted_total", "Alarms accepted by the intake");
+  alarmsDuplicate =
+      &PlainCounter(r, "vestrel_alarms_duplicate_total", "Alarms dropped as a repeated face id");
+  alarmsUnknown = &PlainCounter(r, "vestrel_alarms_unknown_device_total",
+                                "Alarms from a camera without a POS id");
   auto& dropped = BuildCounter()
                       .Name("vestrel_alarms_dropped_total")
                       .Help("Alarms dropped before they became a snapshot")
@@ -124,31 +123,14 @@ SiteMetrics::SiteMetrics()
     alarmsDropped[i] = &dropped.Add({{"reason", kDropReasonNames[i]}});
   }
 
-  eventsWritten = &BuildCounter()
-                       .Name("vestrel_events_written_total")
-                       .Help("Event files written")
-                       .Register(r)
-                       .Add({});
-  eventWriteFailures = &BuildCounter()
-                            .Name("vestrel_event_write_failures_total")
-                            .Help("Event files that could not be written when they came")
-                            .Register(r)
-                            .Add({});
-  backlogFiles = &BuildGauge()
-                      .Name("vestrel_event_backlog_files")
-                      .Help("Event files waiting to be written again")
-                      .Register(r)
-                      .Add({});
-  backlogBytes = &BuildGauge()
-                      .Name("vestrel_event_backlog_bytes")
-                      .Help("Size of the event files waiting")
-                      .Register(r)
-                      .Add({});
-  lastEventTime = &BuildGauge()
-                       .Name("vestrel_last_event_time_seconds")
-                       .Help("When the last event file was written, seconds since 1970")
-                       .Register(r)
-                       .Add({});
+  eventsWritten = &PlainCounter(r, "vestrel_events_written_total", "Event files written");
+  eventWriteFailures = &PlainCounter(r, "vestrel_event_write_failures_total",
+                                     "Event files that could not be written when they came");
+  backlogFiles =
+      &PlainGauge(r, "vestrel_event_backlog_files", "Event files waiting to be written again");
+  backlogBytes = &PlainGauge(r, "vestrel_event_backlog_bytes", "Size of the event files waiting");
+  lastEventTime = &PlainGauge(r, "vestrel_last_event_time_seconds",
+                              "When the last event file was written, seconds since 1970");
 
   auto& requests = BuildCounter()
                        .Name("vestrel_face_requests_total")
@@ -162,16 +144,9 @@ SiteMetrics::SiteMetrics()
                       .Help("From a snapshot queued for the face service to its result")
                       .Register(r)
                       .Add({}, kDurationBuckets);
-  faceQueueDepth = &BuildGauge()
-                        .Name("vestrel_face_queue_depth")
-                        .Help("Snapshots waiting for the face client")
-                        .Register(r)
-                        .Add({});
-  facePending = &BuildGauge()
-                     .Name("vestrel_face_pending")
-                     .Help("Snapshots waiting for their pushed result")
-                     .Register(r)
-                     .Add({});
+  faceQueueDepth =
+      &PlainGauge(r, "vestrel_face_queue_depth", "Snapshots waiting for the face client");
+  facePending = &PlainGauge(r, "vestrel_face_pending", "Snapshots waiting for their pushed result");
   streamConnected_ = &BuildGauge()
                           .Name("vestrel_face_stream_connected")
                           .Help("1 while the face service's result stream is open")
