@@ -52,6 +52,9 @@ AppSettings LoadAppSettings(const std::string& executablePath, const std::string
   // Paths are kept whole: the platform decides how long a path may be, and a shortened
   // path would name a different folder.
   s.Src_Path = NormaliseSrcPath(platform::GetProfileString(kSection, "Src_Path", "", file));
+  s.SpoolPath = platform::GetProfileString(kSection, "SpoolPath", "", file);
+  while (s.SpoolPath.size() > 1 && s.SpoolPath.back() == '/') s.SpoolPath.pop_back();
+  if (s.SpoolPath.empty()) s.SpoolPath = DefaultSpoolPath(s.Src_Path);
   s.VendorName = platform::GetProfileString(kSection, "VendorName", "", file);
   if (s.VendorName.size() > kVendorNameLimit) s.VendorName.resize(kVendorNameLimit);
   s.RemoteDevCfg = platform::GetProfileString(kSection, "RemoteDevCfg", "", file);
@@ -63,6 +66,14 @@ AppSettings LoadAppSettings(const std::string& executablePath, const std::string
   s.FaceServiceWorkers = ClampFaceServiceWorkers(
       platform::GetProfileInt(kSection, "FaceServiceWorkers", kMinFaceServiceWorkers, file));
   return s;
+}
+
+std::string DefaultSpoolPath(const std::string& srcPath) {
+  std::string folder = srcPath;
+  while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  const std::size_t slash = folder.find_last_of('/');
+  if (slash == std::string::npos) return "queue";
+  return folder.substr(0, slash) + "/queue";
 }
 
 std::string DeriveEdgeAiCfgPath(const std::string& remoteDevCfg) {

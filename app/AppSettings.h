@@ -11,6 +11,9 @@ constexpr int32_t kMaxFaceServiceWorkers = 16;
 
 struct AppSettings {
   std::string Src_Path;      // event file folder, always ending in a separator
+  // The durable spool of accepted snapshots, without a trailing separator; absent: the folder
+  // "queue" beside the event folder, so that both lie on one file system.
+  std::string SpoolPath;
   std::string VendorName;    // at most 99 characters
   std::string RemoteDevCfg;  // remote device file; empty selects the local DevInfo.xml
   int32_t MaxFaceWidth = 200;
@@ -32,6 +35,9 @@ struct AppSettings {
 // (empty: "Config.ini"), writes DevInfoPath and SettingsPath to the debug output and reads
 // the keys. Cannot fail: whatever is missing takes its default.
 AppSettings LoadAppSettings(const std::string& executablePath, const std::string& argumentText);
+
+// The spool folder used when the settings name none: "queue" beside the event folder.
+std::string DefaultSpoolPath(const std::string& srcPath);
 
 // The folder of remoteDevCfg followed by "/EdgeAiCfg.xml", or "" when it has no folder part.
 std::string DeriveEdgeAiCfgPath(const std::string& remoteDevCfg);

@@ -10,6 +10,7 @@
 #include "faceclient/VFRClient.h"
 #include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
+#include "platform/DurableFiles.h"
 #include "platform/ServiceManager.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
@@ -19,6 +20,9 @@ namespace {
 constexpr unsigned kHideTimerPeriodMs = 100;
 // Two, so that one camera's costly picture leaves a thread for the others' pictures.
 constexpr int kThumbnailThreads = 2;
+// How long the teardown waits for the spool to take the last alarms before the face client
+// stops; what it has not written by then is resumed at the next start.
+constexpr int kSpoolFlushMs = 10000;
 
 }  // namespace
 
@@ -98,7 +102,14 @@ bool CVestrelDlg::OnInitDialog() {
   }
 
   writer_ = std::make_unique<EventFileWriter>(settings_.Src_Path, settings_.VendorName);
-  writer_->KeepFailedWrites();
+  const bool identify = faceServiceConfig_ != nullptr;
+  const int serviceType = identify ? faceServiceConfig_->Type : 0;
+  spool_ = std::make_unique<Spool>(
+      settings_.SpoolPath, *writer_, platform::RealDurableFiles(), identify,
+      [this, serviceType](FaceSnapshot* snapshot) {
+        return faceClients_.Offer(snapshot, serviceType);
+      });
+  metrics::SpoolLimits(SpoolLimits::kMaxEntries, SpoolLimits::kMaxBytes);
   IntakeSettings intakeSettings;
   intakeSettings.MaxFaceSize = settings_.MaxFaceSize;
   intakeSettings.MaxFaceWidth = settings_.MaxFaceWidth;
@@ -108,7 +119,7 @@ bool CVestrelDlg::OnInitDialog() {
   intakeSettings.ThumbnailThreads = kThumbnailThreads;
   intake_ = std::make_unique<SnapshotIntake>(intakeSettings, tables_.PosIdByIp,
                                              tables_.DefaultPosId, faceServiceConfig_.get(),
-                                             faceClients_, *writer_);
+                                             *spool_);
 
   StartMetrics();
   DeviceSdk& sdk = DeviceSdk::Default();
@@ -119,6 +130,8 @@ bool CVestrelDlg::OnInitDialog() {
   CreateDevices();
 
   if (faceServiceConfig_) faceClients_.GetOrCreate();
+  // Resumes what an earlier run left, once the face client can take it.
+  spool_->Start();
 
   platform::NotifyServiceReady();
   const unsigned watchdogPeriodMs = platform::ServiceWatchdogPeriodMs();
@@ -139,16 +152,21 @@ void CVestrelDlg::OnDestroy() {
   }
   devices_.clear();
   tables_.DeviceConfigs.clear();
-  // Snapshots still waiting for their thumbnail go on to the face client or the event folder.
+  // Snapshots still waiting for their thumbnail go on to the spool, and from there to the face
+  // client, which can then go: no alarm reaches the intake once the devices are stopped.
   if (intake_) intake_->Stop();
-  // No alarm reaches the intake once the devices are stopped, so the client can go.
+  if (spool_) {
+    if (!spool_->Flush(kSpoolFlushMs)) log->LogInfo("Spool still writing; the rest is resumed at the next start");
+    spool_->DetachConsumer();
+  }
   if (auto* client = dynamic_cast<VFRClient*>(faceClients_.Take())) {
     client->Stop();
     client->ExternalRelease();
     log->LogInfo("Face client stopped");
   }
   faceServiceConfig_.reset();
-  if (writer_) writer_->StopKeeping();
+  // Every answer is in; what the spool cannot write now stays on disk for the next start.
+  if (spool_) spool_->Stop();
   if (sdkInitialised_) {
     DeviceSdk::Default().Cleanup();
     sdkInitialised_ = false;
@@ -226,7 +244,7 @@ SnapshotConsumer* CVestrelDlg::CreateFaceClient() {
   VFRClient* client = CreateFaceClientForType(faceServiceConfig_->Type);
   if (client == nullptr) return nullptr;
   client->Init(faceServiceConfig_.get());
-  client->Start(*writer_, settings_.FaceServiceWorkers);
+  client->Start(*spool_, settings_.FaceServiceWorkers);
   return client;
 }
 

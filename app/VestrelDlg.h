@@ -1,8 +1,8 @@
 // The hidden main dialog: runs the whole start-up on the main thread, serves the main
 // thread's messages (timer, About, configuration change) and tears everything down.
 // Everything here runs on the main thread except OnFaceSnapAlarm (the SDK callback thread).
-// The dialog is not on the data path: the intake and the face client's workers write event
-// files straight to writer_. The tables, settings and face-service record are filled before
+// The dialog is not on the data path: the intake hands snapshots to the spool, and the face
+// client's workers hand finished ones back to it. The tables, settings and face-service record are filled before
 // the SDK callback is registered and are read without locks afterwards; the intake serialises
 // itself.
 #pragma once
@@ -18,6 +18,7 @@
 #include "pipeline/EventFileWriter.h"
 #include "pipeline/FaceClientSlot.h"
 #include "pipeline/SnapshotIntake.h"
+#include "pipeline/Spool.h"
 #include "platform/MessageLoop.h"
 #include "sdk/HCNetSDK.h"
 
@@ -82,6 +83,7 @@ class CVestrelDlg : public platform::MessageHandler {
   std::string RemoteDevCfg;
   std::string EdgeAiCfgPath;
   std::unique_ptr<EventFileWriter> writer_;
+  std::unique_ptr<Spool> spool_;
   std::unique_ptr<SnapshotIntake> intake_;
 
   // The one face client, created by start-up or by the intake, whichever comes first.

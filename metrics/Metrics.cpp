@@ -77,11 +77,22 @@ void EventWriteFailed(const std::string& reason) {
   site.NoteEventError(reason);
 }
 
-void EventBacklog(std::size_t files, std::size_t bytes) {
+void SpoolState(std::size_t entries, uint64_t bytes) {
   SiteMetrics& site = Site();
-  site.backlogFiles->Set(static_cast<double>(files));
-  site.backlogBytes->Set(static_cast<double>(bytes));
+  site.spoolEntries->Set(static_cast<double>(entries));
+  site.spoolBytes->Set(static_cast<double>(bytes));
 }
+
+void SpoolLimits(std::size_t maxEntries, uint64_t maxBytes) {
+  SiteMetrics& site = Site();
+  site.spoolLimitEntries->Set(static_cast<double>(maxEntries));
+  site.spoolLimitBytes->Set(static_cast<double>(maxBytes));
+}
+
+void SpoolRefused() { Site().spoolRefused->Increment(); }
+void SpoolResumed(std::size_t entries) { Site().spoolResumed->Increment(static_cast<double>(entries)); }
+void SpoolCorrupt() { Site().spoolCorrupt->Increment(); }
+void SpoolSync() { Site().spoolSyncs->Increment(); }
 
 void FaceDone(int32_t groupId, int64_t queuedAtNs) {
   SiteMetrics& site = Site();

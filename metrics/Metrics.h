@@ -41,8 +41,15 @@ void AlarmDropped(DropReason reason);
 void EventWritten();
 // An event file that could not be written when it came; reason is kept as the last error.
 void EventWriteFailed(const std::string& reason);
-// The files waiting to be written again, and their size.
-void EventBacklog(std::size_t files, std::size_t bytes);
+// The spool: accepted snapshots and unpublished event files on disk, and their bytes; its
+// bounds (set once); alarms it refused at a bound or a disk failure; entries resumed or found
+// corrupt at start; folder and file syncs it made.
+void SpoolState(std::size_t entries, uint64_t bytes);
+void SpoolLimits(std::size_t maxEntries, uint64_t maxBytes);
+void SpoolRefused();
+void SpoolResumed(std::size_t entries);
+void SpoolCorrupt();
+void SpoolSync();
 
 // Face service. FaceDone counts a snapshot that the face client finished, by its group id,
 // and the time since queuedAtNs (a SteadyNowNs value; 0: not timed).

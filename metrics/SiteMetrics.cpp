@@ -126,9 +126,20 @@ SiteMetrics::SiteMetrics()
   eventsWritten = &PlainCounter(r, "vestrel_events_written_total", "Event files written");
   eventWriteFailures = &PlainCounter(r, "vestrel_event_write_failures_total",
                                      "Event files that could not be written when they came");
-  backlogFiles =
-      &PlainGauge(r, "vestrel_event_backlog_files", "Event files waiting to be written again");
-  backlogBytes = &PlainGauge(r, "vestrel_event_backlog_bytes", "Size of the event files waiting");
+  spoolEntries = &PlainGauge(r, "vestrel_spool_entries",
+                             "Accepted snapshots and unpublished event files in the spool");
+  spoolBytes = &PlainGauge(r, "vestrel_spool_bytes", "Size of the spool's entries");
+  spoolLimitEntries =
+      &PlainGauge(r, "vestrel_spool_limit_entries", "Entries the spool holds at most");
+  spoolLimitBytes = &PlainGauge(r, "vestrel_spool_limit_bytes", "Bytes the spool holds at most");
+  spoolRefused = &PlainCounter(r, "vestrel_spool_refused_total",
+                               "Alarms refused at a bound of the spool or a disk failure");
+  spoolResumed = &PlainCounter(r, "vestrel_spool_resumed_total",
+                               "Spool entries resumed at start");
+  spoolCorrupt = &PlainCounter(r, "vestrel_spool_corrupt_total",
+                               "Spool entries that could not be read and were moved aside");
+  spoolSyncs = &PlainCounter(r, "vestrel_spool_syncs_total",
+                             "Folder syncs made by the spool");
   lastEventTime = &PlainGauge(r, "vestrel_last_event_time_seconds",
                               "When the last event file was written, seconds since 1970");
 

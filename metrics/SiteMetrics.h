@@ -103,8 +103,14 @@ class SiteMetrics {
   prometheus::Counter* alarmsDropped[kDropReasonCount] = {};
   prometheus::Counter* eventsWritten = nullptr;
   prometheus::Counter* eventWriteFailures = nullptr;
-  prometheus::Gauge* backlogFiles = nullptr;
-  prometheus::Gauge* backlogBytes = nullptr;
+  prometheus::Gauge* spoolEntries = nullptr;
+  prometheus::Gauge* spoolBytes = nullptr;
+  prometheus::Gauge* spoolLimitEntries = nullptr;
+  prometheus::Gauge* spoolLimitBytes = nullptr;
+  prometheus::Counter* spoolRefused = nullptr;
+  prometheus::Counter* spoolResumed = nullptr;
+  prometheus::Counter* spoolCorrupt = nullptr;
+  prometheus::Counter* spoolSyncs = nullptr;
   prometheus::Gauge* lastEventTime = nullptr;
   prometheus::Counter* faceRequests[kFaceOutcomeCount] = {};
   prometheus::Histogram* faceDuration = nullptr;

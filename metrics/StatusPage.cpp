@@ -158,8 +158,13 @@ void Events(JsonWriter& json, const SiteMetrics& site, int64_t minute) {
       .Number("written_last_hour",
               static_cast<int64_t>(site.eventsByMinute.Sum(minute, kLastHourMinutes)))
       .Count("write_failures", site.eventWriteFailures->Value())
-      .Count("backlog_files", site.backlogFiles->Value())
-      .Count("backlog_bytes", site.backlogBytes->Value())
+      .Count("spool_entries", site.spoolEntries->Value())
+      .Count("spool_bytes", site.spoolBytes->Value())
+      .Count("spool_refused", site.spoolRefused->Value())
+      .Count("spool_resumed", site.spoolResumed->Value())
+      .Count("spool_corrupt", site.spoolCorrupt->Value())
+      .Count("spool_limit_entries", site.spoolLimitEntries->Value())
+      .Count("spool_limit_bytes", site.spoolLimitBytes->Value())
       .Count("last_event_time", site.lastEventTime->Value());
   LastErrorMember(json, errorTime, error);
   json.Close();

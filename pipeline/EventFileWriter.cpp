@@ -72,32 +72,17 @@ EventFileWriter::EventFileWriter(std::string srcPath, std::string vendorName)
 
 EventFileWriter::~EventFileWriter() = default;
 
-void EventFileWriter::KeepFailedWrites(int firstDelayMs, int maxDelayMs) {
-  const std::string folder = srcPath_;
-  backlog_ = std::make_unique<EventFileBacklog>(
-      [folder](const std::string& path, const std::string& bytes, std::string* error) {
-        // The folder may have been removed, or its mount may be back.
-        if (!FolderExists(folder)) CreateFolderPath(folder);
-        return platform::WriteFileAtomically(path, bytes.data(), bytes.size(), error);
-      },
-      EventBacklogLimits{firstDelayMs, maxDelayMs, EventBacklogLimits::kMaxEvents,
-                         EventBacklogLimits::kMaxBytes});
-}
-
-void EventFileWriter::StopKeeping() {
-  if (backlog_ != nullptr) backlog_->Stop();
-}
-
-std::size_t EventFileWriter::KeptCount() const {
-  return backlog_ != nullptr ? backlog_->Size() : 0;
+std::string EventFileWriter::EventFileLeafName(const FaceSnapshot& snapshot) {
+  std::tm local;
+  if (!BreakDownEventTime(snapshot.EventTime, &local)) return std::string();
+  return StringFormat("%s_%d_%d%02d%02d%02d%02d%02d.txt", snapshot.PosId.c_str(),
+                      snapshot.FaceID, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                      local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 std::string EventFileWriter::MakeEventFileName(const FaceSnapshot& snapshot) const {
-  std::tm local;
-  if (!BreakDownEventTime(snapshot.EventTime, &local)) return std::string();
-  return StringFormat("%s/%s_%d_%d%02d%02d%02d%02d%02d.txt", srcPath_.c_str(),
-                      snapshot.PosId.c_str(), snapshot.FaceID, local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  const std::string leaf = EventFileLeafName(snapshot);
+  return leaf.empty() ? leaf : srcPath_ + "/" + leaf;
 }
 
 std::string EventFileWriter::BuildEventXml(const FaceSnapshot& snapshot) const {
@@ -130,46 +115,47 @@ std::string EventFileWriter::BuildEventXml(const FaceSnapshot& snapshot) const {
   return PrintDocument(document);
 }
 
+bool EventFileWriter::RenderEventFile(const FaceSnapshot& snapshot, std::string* name,
+                                      std::string* utf8, std::string* failure) const {
+  *name = EventFileLeafName(snapshot);
+  const std::string path = srcPath_ + "/" + *name;
+  if (name->empty()) {
+    *failure = "event time has no local-time form";
+    return false;
+  }
+  if (path.size() > platform::MaxPathLength()) {
+    *failure = StringFormat("path of %zu bytes is longer than the limit of %zu", path.size(),
+                            platform::MaxPathLength());
+    return false;
+  }
+  *utf8 = ToUtf8(BuildEventXml(snapshot));
+  // The text must read back as a UTF-8 document before it is delivered.
+  TiXmlDocument document;
+  document.SetTabSize(0);  // no row and column tracking: only the description is logged
+  document.Parse(utf8->c_str(), nullptr, TIXML_ENCODING_UTF8);
+  if (document.Error()) {
+    CLogHelper::GetInstance()->LogError(std::string("Failed to generate file: ") +
+                                        document.ErrorDesc());
+    *failure = document.ErrorDesc();
+    return false;
+  }
+  return true;
+}
+
 bool EventFileWriter::WriteEventFile(const FaceSnapshot& snapshot) const {
   CLogHelper* log = CLogHelper::GetInstance();
   std::string failure;
   try {
-    const std::string path = MakeEventFileName(snapshot);
-    log->LogDebugF("Process face snapshot: id(%d), %s @3\n", snapshot.FaceID, path.c_str());
-    if (path.empty()) {
-      failure = "event time has no local-time form";
-    } else if (path.size() > platform::MaxPathLength()) {
-      failure = StringFormat("path of %zu bytes is longer than the limit of %zu", path.size(),
-                             platform::MaxPathLength());
-    } else {
+    std::string name, utf8;
+    log->LogDebugF("Process face snapshot: id(%d), %s @3\n", snapshot.FaceID,
+                   MakeEventFileName(snapshot).c_str());
+    if (RenderEventFile(snapshot, &name, &utf8, &failure)) {
       if (!FolderExists(srcPath_)) CreateFolderPath(srcPath_);
-      const std::string utf8 = ToUtf8(BuildEventXml(snapshot));
-      // The text must read back as a UTF-8 document before it is delivered.
-      TiXmlDocument document;
-      document.SetTabSize(0);  // no row and column tracking: only the description is logged
-      document.Parse(utf8.c_str(), nullptr, TIXML_ENCODING_UTF8);
-      if (document.Error()) {
-        log->LogError(std::string("Failed to generate file: ") + document.ErrorDesc());
-        metrics::EventWriteFailed(document.ErrorDesc());
-        return false;
-      }
-      if (backlog_ != nullptr && backlog_->Waiting()) {
-        log->LogDebugF("Process face snapshot: id(%d), kept behind older event files @12\n",
-                       snapshot.FaceID);
-        backlog_->Keep(path, utf8, "");
-        return false;
-      }
-      if (platform::WriteFileAtomically(path, utf8.data(), utf8.size(), &failure)) {
+      if (platform::WriteFileAtomically(srcPath_ + "/" + name, utf8.data(), utf8.size(),
+                                        &failure)) {
         log->LogDebugF("Process face snapshot: id(%d), success @13\n", snapshot.FaceID);
         metrics::EventWritten();
         return true;
-      }
-      if (backlog_ != nullptr) {
-        log->LogDebugF("Process face snapshot: id(%d), %s @12\n", snapshot.FaceID,
-                       ShortReason(failure).c_str());
-        metrics::EventWriteFailed(failure);
-        backlog_->Keep(path, utf8, failure);
-        return false;
       }
     }
   } catch (const std::exception& e) {

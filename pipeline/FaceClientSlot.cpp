@@ -1,5 +1,7 @@
 #include "pipeline/FaceClientSlot.h"
 
+#include "support/LogHelper.h"
+
 FaceClientSlot::FaceClientSlot(Factory factory) : factory_(std::move(factory)) {}
 
 SnapshotConsumer* FaceClientSlot::GetOrCreate() {
@@ -22,4 +24,18 @@ SnapshotConsumer* FaceClientSlot::Take() {
   SnapshotConsumer* client = client_;
   client_ = nullptr;
   return client;
+}
+
+bool FaceClientSlot::Offer(FaceSnapshot* snapshot, int faceServiceType) {
+  if (SnapshotConsumer* client = GetOrCreate()) {
+    client->PushSnapshot(snapshot);
+    return true;
+  }
+  if (!warnedNoClient_.exchange(true)) {
+    CLogHelper::GetInstance()->LogInfoF(
+        "No face client exists for face service type %d; event files are written without "
+        "identification",
+        faceServiceType);
+  }
+  return false;
 }

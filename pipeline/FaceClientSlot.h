@@ -3,6 +3,7 @@
 // Get and GetOrCreate are safe from any thread; creationMutex_ guards the creation.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -29,6 +30,9 @@ class FaceClientSlot {
   SnapshotConsumer* GetOrCreate();
   // The client if one was created, else null; never creates.
   SnapshotConsumer* Get();
+  // Hands the snapshot to the client (created by the first call); false, with one log line the
+  // first time, when there is no client for a face service of the type.
+  bool Offer(FaceSnapshot* snapshot, int faceServiceType);
   // Hands the client to the caller for its teardown; afterwards the slot holds none and
   // creates none.
   SnapshotConsumer* Take();
@@ -38,4 +42,5 @@ class FaceClientSlot {
   std::mutex creationMutex_;
   bool created_ = false;                // guarded by creationMutex_
   SnapshotConsumer* client_ = nullptr;  // guarded by creationMutex_; owned by the factory's caller
+  std::atomic<bool> warnedNoClient_{false};
 };

@@ -38,4 +38,5 @@ struct FaceSnapshot {
   int32_t TemperatureUnit = 0;
   int32_t WearMask = 0;
   int64_t QueuedAtNs = 0;  // metrics::SteadyNowNs() when a face client took it; 0: never
+  uint64_t SpoolSeq = 0;   // its entry in the spool; 0: not spooled
 };

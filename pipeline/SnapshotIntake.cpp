@@ -38,14 +38,12 @@ std::time_t CameraTimeToEventTime(const CameraTime& t) {
 
 SnapshotIntake::SnapshotIntake(IntakeSettings settings, const PosIdMap& posIdByIp,
                                const std::string& defaultPosId,
-                               const FaceServiceConfig* faceService, FaceClientSlot& faceClients,
-                               const EventFileWriter& writer)
+                               const FaceServiceConfig* faceService, Spool& spool)
     : settings_(std::move(settings)),
       posIdByIp_(posIdByIp),
       defaultPosId_(defaultPosId),
       faceService_(faceService),
-      faceClients_(faceClients),
-      writer_(writer),
+      spool_(spool),
       FaceIdCache(settings_.MaxCacheCount),
       thumbnails_(settings_.ProgramFolder, settings_.ThumbnailThreads,
                   [this](ThumbnailJob& job, const SnapWorkFiles& files) {
@@ -201,21 +199,7 @@ bool SnapshotIntake::LoadThumbnail(const ThumbnailJob& job, const SnapWorkFiles&
 }
 
 void SnapshotIntake::HandOff(FaceSnapshot* snapshot) {
-  metrics::AlarmAccepted();
-  CLogHelper* log = CLogHelper::GetInstance();
-  if (faceService_ != nullptr) {
-    if (SnapshotConsumer* client = faceClients_.GetOrCreate()) {
-      log->LogDebugF("Process face snapshot: id(%d) @1\n", snapshot->FaceID);
-      client->PushSnapshot(snapshot);
-      return;
-    }
-    if (!warnedNoClient_.exchange(true)) {
-      log->LogInfoF("No face client exists for face service type %d; event files are written "
-                    "without identification",
-                    faceService_->Type);
-    }
-  }
-  log->LogDebugF("Process face snapshot: id(%d) @2\n", snapshot->FaceID);
-  std::unique_ptr<FaceSnapshot> owned(snapshot);
-  writer_.WriteEventFile(*owned);
+  CLogHelper::GetInstance()->LogDebugF("Process face snapshot: id(%d) @%d\n", snapshot->FaceID,
+                                       faceService_ != nullptr ? 1 : 2);
+  spool_.Accept(std::unique_ptr<FaceSnapshot>(snapshot));
 }

@@ -1,10 +1,10 @@
 // The entry of every face-snapshot alarm: drops alarms of unknown cameras and repeated face
 // ids, turns the vendor's alarm into a FaceSnapshot (thumbnail for large pictures, base64),
-// and hands it to the face client or straight to the event writer.
+// and hands it to the spool, which makes it durable before anything waits for it.
 // OnFaceSnapAlarm may be called from any thread. intakeLock_ guards only the duplicate cache and
 // is held for a lookup, never for a picture: large pictures are made into thumbnails by
 // thumbnails_, which owns the work files, so one camera's costly picture holds up no other
-// camera. The face client slot guards its own creation.
+// camera.
 #pragma once
 
 #include <atomic>
@@ -15,10 +15,9 @@
 
 #include "config/DeviceConfig.h"
 #include "config/FaceServiceConfig.h"
-#include "pipeline/EventFileWriter.h"
 #include "pipeline/DuplicateFaceCache.h"
-#include "pipeline/FaceClientSlot.h"
 #include "pipeline/SnapThumbnailWorkers.h"
+#include "pipeline/Spool.h"
 
 struct IntakeSettings {
   int32_t MaxFaceSize = 12288;  // compared as unsigned
@@ -44,8 +43,7 @@ class SnapshotIntake {
   // Everything given is read without a lock and must not change while alarms arrive;
   // faceService may be null (no face service). The references must outlive the intake.
   SnapshotIntake(IntakeSettings settings, const PosIdMap& posIdByIp, const std::string& defaultPosId,
-                 const FaceServiceConfig* faceService, FaceClientSlot& faceClients,
-                 const EventFileWriter& writer);
+                 const FaceServiceConfig* faceService, Spool& spool);
   SnapshotIntake(const SnapshotIntake&) = delete;
   SnapshotIntake& operator=(const SnapshotIntake&) = delete;
 
@@ -70,11 +68,9 @@ class SnapshotIntake {
   const PosIdMap& posIdByIp_;
   const std::string& defaultPosId_;
   const FaceServiceConfig* const faceService_;
-  FaceClientSlot& faceClients_;
-  const EventFileWriter& writer_;
+  Spool& spool_;
 
   std::mutex intakeLock_;
   DuplicateFaceCache FaceIdCache;  // guarded by intakeLock_
-  std::atomic<bool> warnedNoClient_{false};
   SnapThumbnailWorkers thumbnails_;  // last: its threads use the members above
 };

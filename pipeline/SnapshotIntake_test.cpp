@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "pipeline/FaceClientSlot.h"
 #include "platform/LocalTime.h"
 #include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
@@ -64,6 +65,7 @@ class SnapshotIntakeTest : public ::testing::Test {
  protected:
   SnapshotIntakeTest()
       : writer_(events_.Path(), "Shop"), slot_([this] { return MakeClient(); }) {
+    spoolFolder_ = work_.File("queue");
     posIdByIp_["10.0.0.2"] = "1001";
     posIdByIp_["10.0.0.3"] = "1002";
     settings_.ProgramFolder = work_.Path();
@@ -74,14 +76,19 @@ class SnapshotIntakeTest : public ::testing::Test {
   }
   SnapshotIntake& Intake() {
     if (!intake_) {
+      spool_ = std::make_unique<Spool>(spoolFolder_, writer_, platform::RealDurableFiles(),
+                                       faceService_ != nullptr, [this](FaceSnapshot* s) {
+                                         return slot_.Offer(s, 0);
+                                       });
+      spool_->Start();
       intake_ = std::make_unique<SnapshotIntake>(settings_, posIdByIp_, defaultPosId_,
-                                                 faceService_ ? &*faceService_ : nullptr, slot_,
-                                                 writer_);
+                                                 faceService_ ? &*faceService_ : nullptr, *spool_);
     }
     return *intake_;
   }
   void Deliver(const Alarm& alarm) { Intake().OnFaceSnapAlarm(alarm.Buffer(), alarm.Length()); }
-  std::vector<std::string> Events() const {
+  std::vector<std::string> Events() {
+    if (spool_) spool_->Flush(10000);
     std::vector<std::string> files;
     for (const auto& e : std::filesystem::directory_iterator(events_.Path())) {
       files.push_back(e.path().filename().string());
@@ -105,6 +112,8 @@ class SnapshotIntakeTest : public ::testing::Test {
   bool clientAvailable_ = true;
   std::atomic<int> clientsMade_{0};
   FaceClientSlot slot_;
+  std::string spoolFolder_;
+  std::unique_ptr<Spool> spool_;
   std::unique_ptr<SnapshotIntake> intake_;
 };
 
@@ -161,6 +170,7 @@ TEST_F(SnapshotIntakeTest, CacheOfZeroRemembersOnlyTheLastIdAndNegativeNeverTrim
   EXPECT_FALSE(Intake().IsDuplicateFace("a", 2));
   EXPECT_FALSE(Intake().IsDuplicateFace("a", 1));
   intake_.reset();
+  spool_.reset();
   settings_.MaxCacheCount = -1;
   for (int id = 0; id < 500; ++id) EXPECT_FALSE(Intake().IsDuplicateFace("b", id));
   EXPECT_TRUE(Intake().IsDuplicateFace("b", 0));
@@ -243,6 +253,7 @@ TEST_F(SnapshotIntakeTest, PictureOfExactlyMaxFaceSizeSkipsTheThumbnailAndOneMor
   Deliver(Alarm("10.0.0.2", 1, jpeg));
   EXPECT_FALSE(std::filesystem::exists(work_.File("tmpSrc.jpg")));
   intake_.reset();
+  spool_.reset();
   settings_.MaxFaceSize = static_cast<int32_t>(jpeg.size()) - 1;
   Deliver(Alarm("10.0.0.2", 2, jpeg));
   EXPECT_EQ(ReadFileBytes(work_.File("tmpSrc.jpg")), jpeg);
@@ -272,6 +283,7 @@ TEST_F(SnapshotIntakeTest, UnknownCameraIsDroppedBeforeTheCacheUnlessThereIsADef
   EXPECT_EQ(log_.Count("Device config for 10.9.9.9 not found...", LogCapture::kInfo), 1);
   EXPECT_TRUE(Events().empty());
   intake_.reset();
+  spool_.reset();
   defaultPosId_ = "777";
   Deliver(Alarm("10.9.9.9", 1, Jpeg("face-small.jpg")));
   ASSERT_EQ(Events().size(), 1u);
@@ -290,6 +302,7 @@ TEST_F(SnapshotIntakeTest, FaceServiceHandsSnapshotsToTheOneClient) {
   faceService_ = std::make_unique<FaceServiceConfig>();
   Deliver(Alarm("10.0.0.2", 1, Jpeg("face-small.jpg")));
   Deliver(Alarm("10.0.0.3", 2, Jpeg("face-small.jpg")));
+  spool_->Flush(10000);
   ASSERT_EQ(client_.received.size(), 2u);
   EXPECT_EQ(client_.received[0]->PosId, "1001");
   EXPECT_EQ(client_.received[1]->GroupId, kGroupNotIdentified);

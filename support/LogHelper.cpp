@@ -88,6 +88,13 @@ void CLogHelper::LogInfoF(const char* format, ...) {
   va_end(args);
 }
 
+void CLogHelper::LogWarnF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteV(log4cplus::WARN_LOG_LEVEL, format, args);
+  va_end(args);
+}
+
 void CLogHelper::LogErrorF(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -22,6 +22,7 @@ class CLogHelper {
   // is limited to 1023 characters like the fixed buffers the log formats were made for.
   void LogDebugF(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void LogInfoF(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void LogWarnF(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void LogErrorF(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   bool IsDebugEnabled() const;

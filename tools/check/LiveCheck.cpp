@@ -70,16 +70,28 @@ void Devices(const CJsonObject& status, LiveReport* report) {
 void Events(const CJsonObject& status, LiveReport* report) {
   CJsonObject events;
   status.Get("events", events);
-  const int64_t backlog = Number(events, "backlog_files");
-  report->lines.push_back(StringFormat("Events: %" PRId64 " written in the last hour (%" PRId64
-                                       " since start), last at %s; "
-                                       "backlog %" PRId64 " files (%" PRId64 " bytes)%s",
-                                       Number(events, "written_last_hour"),
-                                       Number(events, "written"),
-                                       TimeText(Number(events, "last_event_time")).c_str(), backlog,
-                                       Number(events, "backlog_bytes"), LastError(events).c_str()));
-  if (backlog > 0) {
-    report->problems.push_back(StringFormat("%" PRId64 " event files wait to be written", backlog));
+  const int64_t entries = Number(events, "spool_entries");
+  const int64_t bytes = Number(events, "spool_bytes");
+  const int64_t refused = Number(events, "spool_refused");
+  const int64_t corrupt = Number(events, "spool_corrupt");
+  report->lines.push_back(StringFormat(
+      "Events: %" PRId64 " written in the last hour (%" PRId64 " since start), last at %s; "
+      "spool %" PRId64 " entries (%" PRId64 " bytes), %" PRId64 " alarms refused, %" PRId64
+      " resumed, %" PRId64 " corrupt%s",
+      Number(events, "written_last_hour"), Number(events, "written"),
+      TimeText(Number(events, "last_event_time")).c_str(), entries, bytes, refused,
+      Number(events, "spool_resumed"), corrupt, LastError(events).c_str()));
+  // Above 80 % of a bound the spool is about to refuse alarms.
+  const int64_t maxEntries = Number(events, "spool_limit_entries");
+  const int64_t maxBytes = Number(events, "spool_limit_bytes");
+  if ((maxEntries > 0 && entries * 5 > maxEntries * 4) || (maxBytes > 0 && bytes * 5 > maxBytes * 4)) {
+    report->problems.push_back(StringFormat("the spool is above 80 %% of a bound (%" PRId64
+                                            " entries, %" PRId64 " bytes)",
+                                            entries, bytes));
+  }
+  if (refused > 0) report->problems.push_back(StringFormat("%" PRId64 " alarms refused by the spool", refused));
+  if (corrupt > 0) {
+    report->problems.push_back(StringFormat("%" PRId64 " corrupt spool entries set aside", corrupt));
   }
 }
 
