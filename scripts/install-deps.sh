@@ -22,6 +22,8 @@ TEST_PACKAGES=(
   dpkg-dev file openssl ca-certificates
   # promtool and a real Prometheus server
   prometheus
+  # CI's Debian 12 with systemd, for the package
+  debootstrap systemd-container
 )
 
 set_name=full
