@@ -10,8 +10,8 @@ set -euo pipefail
 
 BUILD=$(cd "$1" && pwd)
 SOURCE=$(cd "$2" && pwd)
-# shellcheck source=package.sh
-source "$SOURCE/tests/install/package.sh"
+# shellcheck source=common.sh
+source "$SOURCE/tests/install/common.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-install-test-XXXXXX")
 PREFIX=/opt/vestrel
 SITE="$WORK/root$PREFIX"
@@ -32,20 +32,6 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
   exit 1
-}
-pass() {
-  checks=$((checks + 1))
-  echo "ok: $*"
-}
-# wait_for SECONDS COMMAND...: runs the command every 0.1 s until it succeeds.
-wait_for() {
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
 }
 
 echo "== install into DESTDIR=$WORK/root, prefix $PREFIX"

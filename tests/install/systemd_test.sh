@@ -36,8 +36,8 @@ fi
 
 BUILD=$(cd "$1" && pwd)
 CACHE=$2
-# shellcheck source=package.sh
-source "$HERE/package.sh"
+# shellcheck source=common.sh
+source "$HERE/common.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-systemd-test-XXXXXX")
 ROOT="$WORK/root"
 NSPAWN=""
@@ -68,20 +68,6 @@ fail() {
   tail -n 15 "$WORK/nspawn.log" >&2 2>/dev/null || true
   exit 1
 }
-pass() {
-  checks=$((checks + 1))
-  echo "ok: $*"
-}
-# wait_for SECONDS COMMAND...: runs the command every 0.2 s until it succeeds.
-wait_for() {
-  local limit=$(($1 * 5))
-  shift
-  for _ in $(seq "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.2
-  done
-  return 1
-}
 # inside COMMAND...: runs a command in the container, for at most 5 minutes.
 inside() {
   timeout 300 nsenter -t "$INIT" -a -- "$@"
@@ -111,7 +97,11 @@ booted() {
   state=$(timeout 10 nsenter -t "$INIT" -a -- systemctl is-system-running 2>/dev/null) || true
   [ "$state" = running ] || [ "$state" = degraded ]
 }
-wait_for 120 booted || fail "the container did not finish booting"
+deadline=$((SECONDS + 120))
+until booted; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the container did not finish booting"
+  sleep 1
+done
 pass "booted with systemd $(inside systemctl --version | head -n 1 | cut -d' ' -f2) after $((SECONDS - started))s"
 
 echo "== install $(basename "$deb") with apt"
