@@ -158,7 +158,7 @@ echo "== purge"
 rm -f "$ROOT"/var/spool/vestrel/events/*.txt
 inside apt-get purge -y -qq vestrel > "$WORK/purge.log" 2>&1 || fail "purge: $(tail -n 20 "$WORK/purge.log")"
 left=$(cd "$ROOT" && find opt/vestrel var/spool/vestrel lib/systemd/system etc/systemd/system \
-  var/lib/systemd -name '*vestrel*' 2>/dev/null | tr '\n' ' ')
+  var/lib/systemd -name '*vestrel*' 2>/dev/null | tr '\n' ' ' || true)
 [ -z "$left" ] || fail "left behind: $left"
 [ -z "$(inside dpkg-statoverride --list | grep vestrel)" ] || fail "a stat override is left"
 inside dpkg-query -W vestrel > /dev/null 2>&1 && fail "dpkg still knows vestrel"
