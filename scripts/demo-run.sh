@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The Vestrel demo: lays out a site in build/demo-site/, starts two simulated cameras on
+# The Vestrel demo: lays out a site in build-demo/demo-site/, starts two simulated cameras on
 # 127.0.0.2 and 127.0.0.3 and a simulated face recognition service on 127.0.0.4, runs Vestrel
 # until the expected event files are written (or about a minute has passed), stops it with
 # SIGTERM and shows who was recognised in each event file.
 # Usage: scripts/demo-run.sh [--service frs|frsv2|fcs|none]   (default frs)
 set -uo pipefail
 cd "$(dirname "$0")/.."
-BUILD="${VESTREL_BUILD_DIR:-$(pwd)/build}"
+BUILD="${VESTREL_BUILD_DIR:-$(pwd)/build-demo}"
 SITE="$BUILD/demo-site"
 DATA="$(pwd)/tests/data"
 PORT=18000
@@ -110,7 +110,11 @@ await-channel 30
 face id=201 jpeg=$DATA/face-chelsea-640x480.jpg temp=38.4 abnormal=1 unit=0 mask=255
 CAM
 
-echo "== Vestrel demo: site in $SITE, face service: $service"
+# The stage line of scripts/demo.sh: its time counts from the demo's start.
+started=${VESTREL_DEMO_START:-$(date +%s)}
+what="the cameras, the face service ($service) and Vestrel"
+[ "$service" = none ] && what="the cameras and Vestrel"
+echo "demo: starting $what ... $(( $(date +%s) - started ))s since the demo started; site in $SITE"
 if [ "$service" != none ]; then
   "$BUILD/vestrel-facesim" --mode "$service" --listen 127.0.0.4:$SERVICE_PORT --user frs \
     --password frs-pw --people "$SITE/people.txt" > "$SITE/facesim.out" 2> "$SITE/facesim.err" < /dev/null &
@@ -124,7 +128,6 @@ pids+=($!)
 pids+=($!)
 sleep 0.5
 
-echo "== starting Vestrel"
 start=$(date +%s)
 "$SITE/bin/vestrel" > "$SITE/vestrel.stdout" 2> "$SITE/vestrel.stderr" &
 vestrel=$!
@@ -136,13 +139,19 @@ while :; do
   [ "$count" -ge "$EXPECTED" ] && grep -q "Duplicate face id" "$SITE/bin/vestrel.log" 2>/dev/null && break
   kill -0 "$vestrel" 2>/dev/null || { echo "demo: Vestrel ended early" >&2; break; }
   [ $(( $(date +%s) - start )) -ge "$LIMIT" ] && { echo "demo: time limit reached" >&2; break; }
-  printf '\r   %d of %d event files after %ds' "$count" "$EXPECTED" $(( $(date +%s) - start ))
+  [ -t 1 ] && printf '\r   %d of %d event files after %ds' "$count" "$EXPECTED" $(( $(date +%s) - start ))
   sleep 0.5
 done
-echo
-# What a monitoring system would see of this site, kept beside its log.
-/usr/bin/python3 -c 'import urllib.request,sys; sys.stdout.write(urllib.request.urlopen("http://127.0.0.1:9561/metrics", timeout=5).read().decode())' \
-  > "$SITE/metrics.txt" 2>/dev/null || echo "demo: no metrics listener on 127.0.0.1:9561" >&2
+[ -t 1 ] && echo
+echo "demo: $count event files after $(( $(date +%s) - start ))s, $(( $(date +%s) - started ))s since the demo started"
+# What a monitoring system would see of this site, kept beside its log (bash's /dev/tcp).
+if exec 3<> /dev/tcp/127.0.0.1/9561 2> /dev/null; then
+  printf 'GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&3
+  timeout 5 cat <&3 | sed '1,/^\r\{0,1\}$/d' > "$SITE/metrics.txt"
+  exec 3<&-
+else
+  echo "demo: no metrics listener on 127.0.0.1:9561" >&2
+fi
 kill -TERM "$vestrel" 2>/dev/null
 status=0
 wait "$vestrel" || status=$?

@@ -5,11 +5,13 @@
 # checks its files, control fields and maintainer scripts, and checks the systemd unit with
 # systemd-analyze when it is there. Needs no root. Every wait is bounded and every process it
 # starts is stopped by its PID.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR [site|site-and-package]   (default both)
 set -euo pipefail
 
 BUILD=$(cd "$1" && pwd)
 SOURCE=$(cd "$2" && pwd)
+# shellcheck source=common.sh
+source "$SOURCE/tests/install/common.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-install-test-XXXXXX")
 PREFIX=/opt/vestrel
 SITE="$WORK/root$PREFIX"
@@ -30,20 +32,6 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
   exit 1
-}
-pass() {
-  checks=$((checks + 1))
-  echo "ok: $*"
-}
-# wait_for SECONDS COMMAND...: runs the command every 0.1 s until it succeeds.
-wait_for() {
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
 }
 
 echo "== install into DESTDIR=$WORK/root, prefix $PREFIX"
@@ -174,11 +162,11 @@ else
   echo "skip: systemd-analyze is not installed"
 fi
 
-if command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; then
+if [ "${3:-site-and-package}" = site ]; then
+  echo "skip: the Debian package (asked for the site alone)"
+elif command -v dpkg-deb > /dev/null && command -v dpkg-shlibdeps > /dev/null; then
   echo "== Debian package"
-  timeout 300 cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/pkg" > "$WORK/cpack.log" 2>&1 ||
-    fail "cpack: $(tail -20 "$WORK/cpack.log")"
-  deb=$(compgen -G "$WORK/pkg/vestrel_*.deb") || fail "no package in $WORK/pkg"
+  deb=$(build_package "$BUILD" "$WORK/pkg") || fail "no package in $WORK/pkg"
   dpkg-deb -c "$deb" > "$WORK/listing"
   awk '{print $6}' "$WORK/listing" > "$WORK/files"
   for f in ./opt/vestrel/bin/vestrel ./opt/vestrel/bin/vestrel-check ./opt/vestrel/bin/vestrel-camsim \
