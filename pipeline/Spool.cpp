@@ -282,6 +282,25 @@ bool Spool::FolderReady() {
   return folderReady_;
 }
 
+void Spool::WriteGroup(std::vector<platform::DurableFiles::NewFile>& group,
+                       platform::DurableFiles::Readers readers) {
+  if (group.empty()) return;
+  files_.WriteAllSynced(folder_, group, readers);
+  // A spool folder that went away is made again, and its files written once more.
+  std::vector<platform::DurableFiles::NewFile> again;
+  std::vector<std::size_t> at;
+  for (std::size_t i = 0; i < group.size(); ++i) {
+    if (group[i].result.kind != platform::FileResult::kNotFound) continue;
+    again.push_back(group[i]);
+    at.push_back(i);
+  }
+  if (again.empty()) return;
+  NoteFailure(again[0].result);
+  if (!FolderReady()) return;
+  files_.WriteAllSynced(folder_, again, readers);
+  for (std::size_t i = 0; i < again.size(); ++i) group[at[i]].result = again[i].result;
+}
+
 void Spool::NoteFailure(const platform::FileResult& result) {
   // A folder that went away is made again before the next write.
   if (result.kind == platform::FileResult::kNotFound) folderReady_ = false;
@@ -307,25 +326,29 @@ void Spool::WriteAccepted(std::vector<std::unique_ptr<FaceSnapshot>>& batch) {
     WriteDirectly(batch);
     return;
   }
+  std::vector<std::string> entries(batch.size());
+  std::vector<platform::DurableFiles::NewFile> group(batch.size());
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    batch[i]->SpoolSeq = nextSeq_++;
+    entries[i] = spool_entry::Encode(*batch[i]);
+    group[i].name = SeqText(batch[i]->SpoolSeq) + kSnapSuffix + kTempSuffix;
+    group[i].bytes = &entries[i];
+  }
+  WriteGroup(group, kEntryReaders);
   std::vector<std::unique_ptr<FaceSnapshot>> written;
-  for (auto& snapshot : batch) {
-    const uint64_t seq = nextSeq_++;
-    const std::string file = SeqText(seq) + kSnapSuffix;
-    const std::string temp = file + kTempSuffix;
-    const std::string bytes = spool_entry::Encode(*snapshot);
-    platform::FileResult result = files_.WriteSynced(folder_, temp, bytes, kEntryReaders);
-    if (result.kind == platform::FileResult::kNotFound) {
-      NoteFailure(result);
-      if (FolderReady()) result = files_.WriteSynced(folder_, temp, bytes, kEntryReaders);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    auto& snapshot = batch[i];
+    const uint64_t seq = snapshot->SpoolSeq;
+    platform::FileResult result = group[i].result;
+    if (result.Ok()) {
+      result = files_.Rename(folder_, group[i].name, folder_, SeqText(seq) + kSnapSuffix, false);
     }
-    if (result.Ok()) result = files_.Rename(folder_, temp, folder_, file, false);
     if (!result.Ok()) {
-      files_.Remove(folder_, temp);
+      files_.Remove(folder_, group[i].name);
       NoteFailure(result);
       Unaccept(*snapshot, result.text);
       continue;
     }
-    snapshot->SpoolSeq = seq;
     entryBytes_[seq] = EntryCost(*snapshot);
     written.push_back(std::move(snapshot));
   }
@@ -376,7 +399,9 @@ void Spool::HandOnAccepted(std::vector<std::unique_ptr<FaceSnapshot>>& accepted)
 }
 
 void Spool::WriteDirectly(std::vector<std::unique_ptr<FaceSnapshot>>& batch) {
-  std::vector<Unpublished> published, kept;
+  std::vector<Unpublished> published, kept, made;
+  std::vector<std::size_t> costs;
+  std::vector<int32_t> faceIds;
   for (auto& snapshot : batch) {
     snapshot->SpoolSeq = nextSeq_++;
     Finished finished;
@@ -385,15 +410,26 @@ void Spool::WriteDirectly(std::vector<std::unique_ptr<FaceSnapshot>>& batch) {
       bytes_.fetch_sub(EntryCost(*snapshot));
       continue;
     }
-    Unpublished entry{finished.seq, finished.faceId, finished.name,
-                      SeqText(finished.seq) + "-" + finished.name, std::move(finished.utf8), 0};
-    entry.size = entry.utf8.size();
-    const std::string temp = entry.file + kTempSuffix;
-    platform::FileResult result = files_.WriteSynced(folder_, temp, entry.utf8, kEventReaders);
+    const std::size_t size = finished.utf8.size();
+    made.push_back(Unpublished{finished.seq, finished.faceId, finished.name,
+                               SeqText(finished.seq) + "-" + finished.name,
+                               std::move(finished.utf8), size});
+    costs.push_back(EntryCost(*snapshot));
+  }
+  std::vector<platform::DurableFiles::NewFile> group(made.size());
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    group[i].name = made[i].file + kTempSuffix;
+    group[i].bytes = &made[i].utf8;
+  }
+  WriteGroup(group, kEventReaders);
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    Unpublished& entry = made[i];
+    const std::string& temp = group[i].name;
+    platform::FileResult result = group[i].result;
     if (result.Ok() && sameFileSystem_ &&
         files_.Rename(folder_, temp, eventFolder_, entry.name, true).Ok()) {
+      bytes_.fetch_sub(costs[i]);
       published.push_back(std::move(entry));
-      bytes_.fetch_sub(EntryCost(*snapshot));
       continue;
     }
     // It cannot be published now: it waits in the spool.
@@ -401,11 +437,13 @@ void Spool::WriteDirectly(std::vector<std::unique_ptr<FaceSnapshot>>& batch) {
     if (!result.Ok()) {
       files_.Remove(folder_, temp);
       NoteFailure(result);
-      Unaccept(*snapshot, result.text);
+      entries_.fetch_sub(1);
+      bytes_.fetch_sub(costs[i]);
+      Refuse(entry.faceId, result.text);
       continue;
     }
     bytes_.fetch_add(entry.size);
-    bytes_.fetch_sub(EntryCost(*snapshot));
+    bytes_.fetch_sub(costs[i]);
     entryBytes_[entry.seq] = entry.size;
     kept.push_back(std::move(entry));
   }
@@ -437,30 +475,39 @@ void Spool::WriteFinished(std::vector<Finished>& batch) {
     for (Finished& finished : batch) unwritten_.push_back(std::move(finished));
     return;
   }
+  std::vector<Finished*> toWrite;
+  for (Finished& finished : batch) {
+    if (finished.name.empty()) {
+      files_.Remove(folder_, SeqText(finished.seq) + kSnapSuffix);
+      Forget(finished.seq);
+    } else {
+      toWrite.push_back(&finished);
+    }
+  }
+  // A file written again after a failed sync replaces the one that is not trusted.
+  std::vector<platform::DurableFiles::NewFile> group(toWrite.size());
+  for (std::size_t i = 0; i < toWrite.size(); ++i) {
+    group[i].name = SeqText(toWrite[i]->seq) + "-" + toWrite[i]->name + kTempSuffix;
+    group[i].bytes = &toWrite[i]->utf8;
+  }
+  WriteGroup(group, kEventReaders);
   std::vector<Unpublished> ready;
   std::string failure;
-  for (Finished& finished : batch) {
-    const std::string snap = SeqText(finished.seq) + kSnapSuffix;
-    if (finished.name.empty()) {
-      files_.Remove(folder_, snap);
-      Forget(finished.seq);
-      continue;
-    }
+  for (std::size_t i = 0; i < toWrite.size(); ++i) {
+    Finished& finished = *toWrite[i];
     Unpublished entry{finished.seq, finished.faceId, finished.name,
                       SeqText(finished.seq) + "-" + finished.name, finished.utf8,
                       finished.utf8.size()};
-    const std::string temp = entry.file + kTempSuffix;
-    // A file written again after a failed sync replaces the one that is not trusted.
-    platform::FileResult result = files_.WriteSynced(folder_, temp, entry.utf8, kEventReaders);
-    if (result.Ok()) result = files_.Rename(folder_, temp, folder_, entry.file, false);
+    platform::FileResult result = group[i].result;
+    if (result.Ok()) result = files_.Rename(folder_, group[i].name, folder_, entry.file, false);
     if (!result.Ok()) {
-      files_.Remove(folder_, temp);
+      files_.Remove(folder_, group[i].name);
       NoteFailure(result);
       if (failure.empty()) failure = result.text;
       unwritten_.push_back(std::move(finished));
       continue;
     }
-    files_.Remove(folder_, snap);
+    files_.Remove(folder_, SeqText(finished.seq) + kSnapSuffix);
     bytes_.fetch_add(entry.size);
     bytes_.fetch_sub(entryBytes_[entry.seq]);
     entryBytes_[entry.seq] = entry.size;

@@ -135,6 +135,9 @@ class Spool : public EventSink {
   void Unaccept(const FaceSnapshot& snapshot, const std::string& why);
   void Forget(uint64_t seq);
   bool FolderReady();
+  // Writes and syncs the files of one round together.
+  void WriteGroup(std::vector<platform::DurableFiles::NewFile>& group,
+                  platform::DurableFiles::Readers readers);
   void NoteFailure(const platform::FileResult& result);
   void CheckFreeSpace();
   void UpdateGauges();

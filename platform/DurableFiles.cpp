@@ -54,6 +54,20 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+// Writes all bytes; 0 or the errno of the failing write.
+int WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 // Closes a descriptor when it goes out of scope.
 class ScopedFd {
  public:
@@ -112,25 +126,44 @@ class PosixDurableFiles : public DurableFiles {
 
   FileResult WriteSynced(const std::string& folder, const std::string& name,
                          const std::string& bytes, Readers readers) override {
-    const std::string path = Join(folder, name);
-    ScopedFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       readers == Readers::kOwner ? 0600 : 0666));
-    if (fd.get() < 0) return Failure(errno, "Cannot create", path);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return Failure(errno, "Cannot write", path);
+    std::vector<NewFile> files{NewFile{name, &bytes, FileResult()}};
+    WriteAllSynced(folder, files, readers);
+    return files[0].result;
+  }
+
+  void WriteAllSynced(const std::string& folder, std::vector<NewFile>& files,
+                      Readers readers) override {
+    std::vector<int> fds(files.size(), -1);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const std::string path = Join(folder, files[i].name);
+      fds[i] = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      readers == Readers::kOwner ? 0600 : 0666);
+      if (fds[i] < 0) {
+        files[i].result = Failure(errno, "Cannot create", path);
+        continue;
       }
-      done += static_cast<std::size_t>(n);
+      const int written = WriteAll(fds[i], *files[i].bytes);
+      if (written != 0) {
+        files[i].result = Failure(written, "Cannot write", path);
+      } else {
+        // Starts the write-back now, so that the syncs below find most of it under way.
+        ::sync_file_range(fds[i], 0, 0, SYNC_FILE_RANGE_WRITE);
+      }
     }
-    // A failed sync is final: the kernel may already have dropped the pages it could not
-    // write, so the file is never trusted afterwards.
-    if (::fdatasync(fd.get()) != 0) return Failure(errno, "Cannot sync", path);
-    const int closed = fd.Close();
-    if (closed != 0) return Failure(closed, "Cannot close", path);
-    return FileResult::Success();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (fds[i] < 0) continue;
+      ScopedFd fd(fds[i]);
+      if (!files[i].result.Ok()) continue;
+      const std::string path = Join(folder, files[i].name);
+      // A failed sync is final: the kernel may already have dropped the pages it could not
+      // write, so the file is never trusted afterwards.
+      if (::fdatasync(fd.get()) != 0) {
+        files[i].result = Failure(errno, "Cannot sync", path);
+        continue;
+      }
+      const int closed = fd.Close();
+      if (closed != 0) files[i].result = Failure(closed, "Cannot close", path);
+    }
   }
 
   FileResult Rename(const std::string& fromFolder, const std::string& fromName,

@@ -49,6 +49,16 @@ class DurableFiles {
   // about the file's content; the caller removes it.
   virtual FileResult WriteSynced(const std::string& folder, const std::string& name,
                                  const std::string& bytes, Readers readers) = 0;
+  // One file for WriteAllSynced, and what came of it.
+  struct NewFile {
+    std::string name;
+    const std::string* bytes = nullptr;
+    FileResult result;
+  };
+  // WriteSynced for each file, with every file written before the first sync waits, so that
+  // the disk takes the whole group at once.
+  virtual void WriteAllSynced(const std::string& folder, std::vector<NewFile>& files,
+                              Readers readers) = 0;
   // Renames fromFolder/fromName to toFolder/toName; with noReplace a taken target fails with
   // kExists and nothing changes.
   virtual FileResult Rename(const std::string& fromFolder, const std::string& fromName,

@@ -73,21 +73,45 @@ class PowerCutFiles : public platform::DurableFiles {
     return Result::Success();
   }
   Result WriteSynced(const std::string& folder, const std::string& name,
-                     const std::string& bytes, Readers) override {
-    std::unique_lock<std::mutex> g(lock_);
-    if (!Step("create")) return failed_;
-    if (!folders_.count(Clean(folder))) return Fail(Result::kNotFound);
-    const Key key{Clean(folder), name};
-    if (names_.count(key)) return Fail(Result::kExists);
-    const int id = ++lastInode_;
-    inodes_[id] = Inode{};
-    names_[key] = id;
-    pending_.push_back(Op{Key{}, key, id});
-    if (!Step("write")) return failed_;
-    inodes_[id].data = bytes;
-    if (!Step("sync")) return failed_;
-    inodes_[id].durable = bytes;
-    return Result::Success();
+                     const std::string& bytes, Readers readers) override {
+    std::vector<NewFile> files{NewFile{name, &bytes, Result()}};
+    WriteAllSynced(folder, files, readers);
+    return files[0].result;
+  }
+  // Every file is created and written, then each is synced: a cut in between leaves files
+  // whose data is not durable.
+  void WriteAllSynced(const std::string& folder, std::vector<NewFile>& files, Readers) override {
+    std::lock_guard<std::mutex> g(lock_);
+    std::vector<int> made(files.size(), 0);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      files[i].result = Result::Success();
+      const Key key{Clean(folder), files[i].name};
+      if (!Step("create")) {
+        files[i].result = failed_;
+      } else if (!folders_.count(key.first)) {
+        files[i].result = Fail(Result::kNotFound);
+      } else if (names_.count(key)) {
+        files[i].result = Fail(Result::kExists);
+      } else {
+        made[i] = ++lastInode_;
+        inodes_[made[i]] = Inode{};
+        names_[key] = made[i];
+        pending_.push_back(Op{Key{}, key, made[i]});
+        if (Step("write")) {
+          inodes_[made[i]].data = *files[i].bytes;
+        } else {
+          files[i].result = failed_;
+        }
+      }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!files[i].result.Ok()) continue;
+      if (Step("sync")) {
+        inodes_[made[i]].durable = *files[i].bytes;
+      } else {
+        files[i].result = failed_;
+      }
+    }
   }
   Result Rename(const std::string& fromFolder, const std::string& fromName,
                 const std::string& toFolder, const std::string& toName, bool noReplace) override {
