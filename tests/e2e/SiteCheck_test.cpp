@@ -3,6 +3,8 @@
 // the face service is a listening socket on loopback.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <filesystem>
@@ -209,6 +211,19 @@ TEST_F(SiteCheckTest, UnwritableOrMissingEventFolderIsAProblem) {
   EXPECT_NE(result.output.find("event folder " + site_.Root().File("none") + "/ does not exist"),
             std::string::npos)
       << result.output;
+
+  // A spool on another file system (shared memory, where it is one) cannot publish by a rename.
+  const std::string spool = "/dev/shm/vestrel-check-spool-" + std::to_string(std::random_device{}());
+  fs::create_directories(site_.EventsDir());
+  if (fs::create_directory(spool) && fs::status(spool).type() == fs::file_type::directory) {
+    site_.WriteSettings("SpoolPath=" + spool + "\n");
+    result = RunCheck();
+    fs::remove_all(spool);
+    EXPECT_NE(result.output.find("spool folder " + spool + " is not on the file system of the "
+                                 "event folder"),
+              std::string::npos)
+        << result.output;
+  }
 }
 
 TEST_F(SiteCheckTest, DefaultSiteIsTheFolderAboveTheProgramAndExtraArgumentsAreRefused) {

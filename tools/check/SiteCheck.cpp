@@ -10,6 +10,7 @@
 #include "device/DeviceSdk.h"
 #include "device/LoginInfo.h"
 #include "faceclient/ServiceHttp.h"
+#include "platform/DurableFiles.h"
 #include "platform/FileStatus.h"
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
@@ -74,6 +75,7 @@ bool SiteCheck::Run() {
     CheckFaceService();
   }
   CheckEventFolder();
+  CheckSpoolFolder();
   return problems_.empty();
 }
 
@@ -247,6 +249,39 @@ void SiteCheck::CheckEventFolder() {
   if (free < options_.minimumFreeBytes) {
     Problem(label + " has only " + Mebibytes(free) + " free (at least " +
             Mebibytes(options_.minimumFreeBytes) + " wanted)");
+  }
+}
+
+// The spool must share the event folder's file system, so that an event file is published by
+// one rename; it holds faces, so nobody but Vestrel may look in.
+void SiteCheck::CheckSpoolFolder() {
+  namespace fs = std::filesystem;
+  const std::string& spool = settings_.SpoolPath;
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(spool, ec);
+  if (ec || status.type() == fs::file_type::not_found) {
+    Say("Spool folder: " + spool + ": missing, Vestrel makes it at start");
+    return;
+  }
+  if (status.type() != fs::file_type::directory) {
+    Say("Spool folder: " + spool + ": not a folder");
+    Problem("spool folder " + spool + " is not a folder: every alarm would be refused");
+    return;
+  }
+  std::size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(spool, ec)) {
+    if (entry.is_regular_file(ec)) ++entries;
+  }
+  Say("Spool folder: " + spool + ": " + std::to_string(entries) + " entries waiting");
+  if ((status.permissions() & (fs::perms::group_all | fs::perms::others_all)) != fs::perms::none) {
+    Say("Warning: the spool folder " + spool + " holds faces and is open to other users: chmod 700 " +
+        spool);
+  }
+  if (platform::FolderExists(settings_.Src_Path) &&
+      !platform::RealDurableFiles().SameFileSystem(spool, settings_.Src_Path)) {
+    Problem("spool folder " + spool + " is not on the file system of the event folder " +
+            settings_.Src_Path + ": event files are copied, and one may be published twice "
+            "after a crash");
   }
 }
 

@@ -46,6 +46,7 @@ class SiteCheck {
   // Whether the face service is reached over TLS, and for TLS the handshake with its checks.
   void CheckFaceServiceTls(const FaceServiceConfig& service);
   void CheckEventFolder();
+  void CheckSpoolFolder();
   void ReportRefusedPosIds(std::size_t firstReportLine);
   void CheckPrivate(const std::string& path, const char* what);
 
