@@ -151,7 +151,8 @@ class Spool : public EventSink {
   const bool identify_;
   const HandOn handOn_;
   const SpoolLimits limits_;
-  bool sameFileSystem_ = true;  // set by Start before the thread runs
+  // Set by Start before the thread runs; cleared by the thread when a rename across fails.
+  std::atomic<bool> sameFileSystem_{true};
 
   // Guarded by queueLock_.
   mutable std::mutex queueLock_;
