@@ -28,7 +28,7 @@ class BasicAuth {
   using Digest = std::array<unsigned char, 32>;
 
   const std::map<std::string, std::string> users_;  // user name: bcrypt hash
-  std::set<Digest> passed_;                          // digests of headers that passed
+  std::set<Digest> passed_;                         // digests of headers that passed
 };
 
 }  // namespace metrics

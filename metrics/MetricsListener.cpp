@@ -21,8 +21,8 @@
 namespace metrics {
 
 namespace net = boost::asio;
-using net::ip::tcp;
 using boost::system::error_code;
+using net::ip::tcp;
 
 namespace {
 
@@ -117,9 +117,10 @@ bool MetricsListener::Start(const std::string& listen, const std::string& webCon
   auto server = std::make_unique<Server>(
       access.BasicAuth() ? std::make_unique<BasicAuth>(access.users) : nullptr);
   if (access.Tls() && (server->tls = MakeTlsContext(access, &error)) == nullptr) {
-    log->LogErrorF("MetricsWebConfig %s: the certificate or key cannot be used (%s): no metrics "
-                   "listener",
-                   LogSafe(webConfigPath).c_str(), LogSafe(error).c_str());
+    log->LogErrorF(
+        "MetricsWebConfig %s: the certificate or key cannot be used (%s): no metrics "
+        "listener",
+        LogSafe(webConfigPath).c_str(), LogSafe(error).c_str());
     return false;
   }
   // A name is looked up; "[::1]" stands for an IPv6 address.

@@ -37,8 +37,10 @@ MetricsRouter::~MetricsRouter() = default;
 HttpResponse MetricsRouter::Answer(const HttpRequest& request) {
   if (auth_ != nullptr) {
     const auto header = request.find(http::field::authorization);
-    if (header == request.end() || !auth_->Allows(std::string_view(header->value().data(), header->value().size()))) {
-      HttpResponse response = Make(http::status::unauthorized, request, "Unauthorized\n", kTextType);
+    if (header == request.end() ||
+        !auth_->Allows(std::string_view(header->value().data(), header->value().size()))) {
+      HttpResponse response =
+          Make(http::status::unauthorized, request, "Unauthorized\n", kTextType);
       response.set(http::field::www_authenticate, kChallenge);
       return response;
     }

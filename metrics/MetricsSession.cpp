@@ -64,10 +64,9 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     parser_.emplace();
     parser_->header_limit(MetricsListener::kMaxHeaderBytes);
     parser_->body_limit(MetricsListener::kMaxRequestBody);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = this->shared_from_this()](error_code ec, std::size_t) {
-                       self->OnRead(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = this->shared_from_this()](error_code ec, std::size_t) { self->OnRead(ec); });
   }
 
   void OnRead(error_code ec) {

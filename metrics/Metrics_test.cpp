@@ -124,14 +124,14 @@ TEST(MetricsTest, ListenerRefusesLongHeadersAndConnectionsBeyondItsLimit) {
   ASSERT_TRUE(listener.Start("127.0.0.1:0"));
   const int port = listener.Port();
   const std::string longHeader = "X-Long: " + std::string(MetricsListener::kMaxHeaderBytes, 'a');
-  EXPECT_TRUE(Answered(rawhttp::Exchange(port, rawhttp::Get("/metrics", longHeader + "\r\n")),
-                       "431"));
+  EXPECT_TRUE(
+      Answered(rawhttp::Exchange(port, rawhttp::Get("/metrics", longHeader + "\r\n")), "431"));
   // Idle connections take every place (accepted in order, so before the next one).
   boost::asio::io_context io;
   std::vector<boost::asio::ip::tcp::socket> idle;
   for (int i = 0; i < MetricsListener::kMaxConnections; ++i) {
-    idle.emplace_back(io).connect({boost::asio::ip::make_address("127.0.0.1"),
-                                   static_cast<unsigned short>(port)});
+    idle.emplace_back(io).connect(
+        {boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
   }
   EXPECT_EQ(rawhttp::Exchange(port, rawhttp::Get("/metrics")), "");
   idle.back().close();  // frees a place well before the idle ones' deadline
@@ -176,7 +176,8 @@ TEST(MetricsTest, WebConfigServesOnlyOverTlsAndOnlyWithTheRightPassword) {
   const TestCertificate certificate(dir.Path(), "IP:127.0.0.1");
   const std::string web = dir.Write("web.yml",
                                     "tls_server_config:\n  cert_file: cert.pem\n  key_file: "
-                                    "key.pem\nbasic_auth_users:\n  scraper: " + kHash + "\n");
+                                    "key.pem\nbasic_auth_users:\n  scraper: " +
+                                        kHash + "\n");
   MetricsListener listener;
   EXPECT_FALSE(listener.Start("127.0.0.1:0", dir.File("missing.yml")));
   ASSERT_TRUE(listener.Start("127.0.0.1:0", web));
@@ -186,16 +187,21 @@ TEST(MetricsTest, WebConfigServesOnlyOverTlsAndOnlyWithTheRightPassword) {
   const struct {
     std::string credentials;  // "" for none
     const char* status;
-  } rows[] = {{"", "401"}, {"scraper:wrong", "401"}, {"nobody:scrape-pw", "401"},
-              {"scraper:scrape-pw", "200"}, {"scraper:scrape-pw", "200"}};
+  } rows[] = {{"", "401"},
+              {"scraper:wrong", "401"},
+              {"nobody:scrape-pw", "401"},
+              {"scraper:scrape-pw", "200"},
+              {"scraper:scrape-pw", "200"}};
   for (const auto& row : rows) {
     const std::string header =
         row.credentials.empty()
             ? ""
             : "Authorization: Basic " +
                   Base64Encode(reinterpret_cast<const unsigned char*>(row.credentials.data()),
-                               static_cast<int>(row.credentials.size())) + "\r\n";
-    const std::string answer = rawhttp::Exchange(listener.Port(), rawhttp::Get("/metrics", header), &tls);
+                               static_cast<int>(row.credentials.size())) +
+                  "\r\n";
+    const std::string answer =
+        rawhttp::Exchange(listener.Port(), rawhttp::Get("/metrics", header), &tls);
     EXPECT_TRUE(Answered(answer, row.status)) << row.credentials << "\n" << answer;
     if (std::string(row.status) == "401") {
       EXPECT_NE(answer.find("WWW-Authenticate: Basic realm="), std::string::npos) << answer;

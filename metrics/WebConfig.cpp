@@ -18,7 +18,8 @@ namespace {
 constexpr std::size_t kBcryptHashLength = 60;
 constexpr std::size_t kMaxUsers = 64;
 
-enum class Section { kNone, kTls, kUsers };
+enum class Section { kNone = 0, kTls, kUsers };
+constexpr int kSections = 3;
 
 struct Line {
   std::size_t indent = 0;
@@ -110,13 +111,13 @@ bool TakeEntry(Section section, const Line& line, const std::string& folder, Web
     return false;
   }
   if (section == Section::kTls) {
-    std::string* file = line.key == "cert_file" ? &config->certFile
+    std::string* file = line.key == "cert_file"  ? &config->certFile
                         : line.key == "key_file" ? &config->keyFile
                                                  : nullptr;
     if (file == nullptr || !file->empty()) {
-      *error = file == nullptr ? "tls_server_config takes only cert_file and key_file, not \"" +
-                                     line.key + "\""
-                               : "\"" + line.key + "\" given twice";
+      *error = file == nullptr
+                   ? "tls_server_config takes only cert_file and key_file, not \"" + line.key + "\""
+                   : "\"" + line.key + "\" given twice";
       return false;
     }
     *file = InFolder(folder, line.value);
@@ -153,8 +154,8 @@ bool ParseWebConfig(const std::string& text, const std::string& folder, WebConfi
     return false;
   }
   Section section = Section::kNone;
-  bool seen[3] = {};
-  int entries[3] = {};
+  bool seen[kSections] = {};
+  int entries[kSections] = {};
   std::size_t sectionIndent = 0;
   int number = 0;
   std::size_t start = 0;
@@ -172,8 +173,7 @@ bool ParseWebConfig(const std::string& text, const std::string& folder, WebConfi
       section = line.key == "tls_server_config"  ? Section::kTls
                 : line.key == "basic_auth_users" ? Section::kUsers
                                                  : Section::kNone;
-      ok = section != Section::kNone && line.value.empty() &&
-           !seen[static_cast<int>(section)];
+      ok = section != Section::kNone && line.value.empty() && !seen[static_cast<int>(section)];
       if (!ok) why = "\"" + line.key + "\" is not a section read here, or is given twice";
       if (ok) seen[static_cast<int>(section)] = true;
       sectionIndent = 0;
@@ -189,7 +189,10 @@ bool ParseWebConfig(const std::string& text, const std::string& folder, WebConfi
       return false;
     }
   }
-  if ((seen[1] && entries[1] == 0) || (seen[2] && entries[2] == 0)) {
+  const auto empty = [&](Section s) {
+    return seen[static_cast<int>(s)] && entries[static_cast<int>(s)] == 0;
+  };
+  if (empty(Section::kTls) || empty(Section::kUsers)) {
     *error = "a section without entries";
   } else if (config->certFile.empty() != config->keyFile.empty()) {
     *error = "tls_server_config needs both cert_file and key_file";
