@@ -63,6 +63,7 @@ AppSettings LoadAppSettings(const std::string& executablePath, const std::string
   s.MaxFaceSize = platform::GetProfileInt(kSection, "MaxFaceSize", 12288, file);
   s.MaxCacheCount = platform::GetProfileInt(kSection, "MaxCacheCount", 10, file);
   s.MetricsListen = platform::GetProfileString(kSection, "MetricsListen", "", file);
+  s.MetricsWebConfig = platform::GetProfileString(kSection, "MetricsWebConfig", "", file);
   s.FaceServiceWorkers = ClampFaceServiceWorkers(
       platform::GetProfileInt(kSection, "FaceServiceWorkers", kMinFaceServiceWorkers, file));
   return s;

@@ -21,6 +21,8 @@ struct AppSettings {
   int32_t MaxFaceSize = 12288;  // compared as unsigned
   int32_t MaxCacheCount = 10;   // compared as unsigned
   std::string MetricsListen;    // "IP:PORT" of the metrics listener; empty: none
+  // Web configuration file of the metrics listener (TLS, basic auth); empty: neither.
+  std::string MetricsWebConfig;
   // Face-client workers asking the face service at once, kMinFaceServiceWorkers to
   // kMaxFaceServiceWorkers (a value outside is clamped, with one log line).
   int32_t FaceServiceWorkers = 1;

@@ -11,6 +11,7 @@
 #include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "platform/DurableFiles.h"
+#include "platform/ProcessEnd.h"
 #include "platform/ServiceManager.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
@@ -78,12 +79,16 @@ bool CVestrelDlg::OnInitDialog() {
 
   if (!settings_.RemoteDevCfg.empty()) {
     if (!LoadRemoteDevCfg(settings_.RemoteDevCfg)) {
+      NoteStopReason("start-up failure: the remote device file " +
+                     LogSafe(settings_.RemoteDevCfg) + " cannot be loaded");
       loop_.PostQuit(-1);
       return false;
     }
     RemoteDevCfg = settings_.RemoteDevCfg;
     WatchConfigFile(RemoteDevCfg, 1, nullptr);
   } else if (!LoadDevInfo(settings_.DevInfoPath)) {
+    NoteStopReason("start-up failure: the device list " + LogSafe(settings_.DevInfoPath) +
+                   " cannot be loaded");
     loop_.PostQuit(-1);
     return false;
   }
@@ -141,6 +146,7 @@ bool CVestrelDlg::OnInitDialog() {
 
 void CVestrelDlg::OnDestroy() {
   CLogHelper* log = CLogHelper::GetInstance();
+  log->LogInfoF("Stop reason: %s", stopReason_.empty() ? "unknown" : stopReason_.c_str());
   log->LogInfo("Stopping...");
   loop_.KillTimer(kHideTimerId);
   metricsListener_.Stop();
@@ -186,6 +192,12 @@ void CVestrelDlg::HandleMessage(platform::MessageId message, platform::WParam wP
     case WM_CONFIG_CHANGED:
       OnConfigChanged(wParam, lParam);
       break;
+    case platform::kMsgClose: {
+      // The close that ends the modal loop: from a shutdown signal, or from whoever posted it.
+      const char* signal = platform::ShutdownSignalName();
+      NoteStopReason(signal != nullptr ? std::string("signal ") + signal : "close message");
+      break;
+    }
     default:
       break;
   }
@@ -207,17 +219,24 @@ long CVestrelDlg::OnConfigChanged(platform::WParam wParam, platform::LParam /*lP
   if (wParam == 0) {
     if (firstEdgeReport == 0) {
       CLogHelper::GetInstance()->LogInfo("EgdeAiCfg.xml changed...");
+      NoteStopReason("configuration change of " + LogSafe(EdgeAiCfgPath));
       loop_.PostQuit(-1);
     }
     firstEdgeReport = 0;
   } else if (wParam == 1) {
     if (firstLoad == 0 && !LoadRemoteDevCfg(RemoteDevCfg)) {
+      NoteStopReason("configuration change of " + LogSafe(RemoteDevCfg));
       loop_.PostQuit(-1);
       return 0;
     }
     firstLoad = 0;
   }
   return 0;
+}
+
+// The first reason wins: a close that follows a posted quit does not hide why it was posted.
+void CVestrelDlg::NoteStopReason(const std::string& reason) {
+  if (stopReason_.empty()) stopReason_ = reason;
 }
 
 void CVestrelDlg::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
@@ -272,5 +291,7 @@ void CVestrelDlg::StartMetrics() {
     const bool listed = pos != tables_.PosIdByIp.end();
     metrics::RegisterDevice(device.Ip, device.Port, listed ? pos->second : tables_.DefaultPosId);
   }
-  if (!settings_.MetricsListen.empty()) metricsListener_.Start(settings_.MetricsListen);
+  if (!settings_.MetricsListen.empty()) {
+    metricsListener_.Start(settings_.MetricsListen, settings_.MetricsWebConfig);
+  }
 }

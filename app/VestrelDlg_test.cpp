@@ -51,6 +51,7 @@ TEST_F(VestrelDlgTest, MissingDeviceListFailsTheStartWithQuitCodeMinusOne) {
   dialog.OnDestroy();
   EXPECT_EQ(log_.Count("Initializing @1...", LogCapture::kInfo), 1);
   EXPECT_EQ(log_.Count("Initializing @2..."), 0);
+  EXPECT_EQ(log_.CountContaining("Stop reason: start-up failure: the device list "), 1);
 }
 
 TEST_F(VestrelDlgTest, LocalStartLoadsDevicesAndKeepsRunning) {

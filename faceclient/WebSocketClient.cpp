@@ -203,6 +203,8 @@ void WebSocketClient::SetServer(const char* serverHost, int serverPort, bool tls
   port = serverPort;
   tls_ = tls;
   caFile_ = caFile;
+  // The stream's series exists, at 0, from the start: down until the first open.
+  metrics::FaceStreamConnected(path, false);
 }
 
 std::string WebSocketClient::Uri() const {
@@ -217,6 +219,11 @@ int WebSocketClient::GetStatus() {
 
 void WebSocketClient::SetStatus(int newStatus) {
   platform::ScopedLock guard(lock);
+  SetStatusLocked(newStatus);
+}
+
+// Every change of status goes through here, so that the stream's gauge follows it.
+void WebSocketClient::SetStatusLocked(int newStatus) {
   status = newStatus;
   metrics::FaceStreamConnected(path, newStatus == Open);
 }
@@ -240,7 +247,7 @@ void WebSocketClient::Tick() {
 void WebSocketClient::Close() {
   platform::ScopedLock guard(lock);
   if (attempt_ == nullptr || !attempt_->Connected()) return;
-  if (status == Open) status = Closing;
+  if (status == Open) SetStatusLocked(Closing);
   CLogHelper::GetInstance()->LogInfo("Closing connection");
   try {
     attempt_->PostClose();
@@ -308,7 +315,7 @@ unsigned WebSocketClient::RunConnection() {
   {
     platform::ScopedLock guard(lock);
     if (status == Open || status == Closing) {
-      status = Closed;
+      SetStatusLocked(Closed);
       lost = true;
     }
   }
@@ -379,7 +386,7 @@ void WebSocketClient::OnOpen() {
   bool wasDown;
   {
     platform::ScopedLock guard(lock);
-    status = Open;
+    SetStatusLocked(Open);
     wasDown = down_;
     down_ = false;
     downReason_.clear();

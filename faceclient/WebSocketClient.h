@@ -65,6 +65,7 @@ class WebSocketClient {
   template <class Config>
   unsigned Connect();
   void SetStatus(int newStatus);
+  void SetStatusLocked(int newStatus);  // REQUIRES: lock held
   void OnOpen();
   void OnFail(const std::string& reason);
   void OnClose(const std::string& reason);

@@ -1,91 +1,84 @@
 #include "metrics/MetricsListener.h"
 
-#include <httplib.h>
+#include <openssl/ssl.h>
 
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <mutex>
-#include <vector>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <exception>
 
-#include "metrics/SiteMetrics.h"
-#include "metrics/StatusPage.h"
+#include "metrics/BasicAuth.h"
+#include "metrics/MetricsRouter.h"
+#include "metrics/MetricsSession.h"
+#include "metrics/WebConfig.h"
 #include "platform/Event.h"
-#include "platform/ListenSocket.h"
 #include "platform/Thread.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
 
 namespace metrics {
 
+namespace net = boost::asio;
+using boost::system::error_code;
+using net::ip::tcp;
+
 namespace {
 
-constexpr const char* kExpositionType = "text/plain; version=0.0.4; charset=utf-8";
-constexpr const char* kJsonType = "application/json";
-constexpr int kStopPollMs = 50;
+// After an accept that failed (out of file descriptors, say), before the next one.
+constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
 
-// The server's connections: a few workers, and at most maxQueued accepted connections waiting
-// for one. When the queue is full the acceptor waits, and new connections wait in the
-// system's listen backlog. mutex_ guards jobs_ and stopping_.
-class BoundedTaskQueue : public httplib::TaskQueue {
- public:
-  BoundedTaskQueue(int workers, std::size_t maxQueued) : maxQueued_(maxQueued) {
-    for (int i = 0; i < workers; ++i) {
-      workers_.push_back(std::make_unique<platform::Thread>("metrics-worker", &WorkerEntry, this));
-      workers_.back()->Resume();
-    }
+std::unique_ptr<net::ssl::context> MakeTlsContext(const WebConfig& config, std::string* error) {
+  auto tls = std::make_unique<net::ssl::context>(net::ssl::context::tls_server);
+  error_code ec;
+  tls->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                       net::ssl::context::no_sslv3 | net::ssl::context::single_dh_use,
+                   ec);
+  if (!ec) tls->use_certificate_chain_file(config.certFile, ec);
+  if (!ec) tls->use_private_key_file(config.keyFile, net::ssl::context::pem, ec);
+  if (ec) {
+    *error = ec.message();
+    return nullptr;
   }
-  ~BoundedTaskQueue() override { shutdown(); }
-
-  void enqueue(std::function<void()> job) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    space_.wait(lock, [&] { return jobs_.size() < maxQueued_ || stopping_; });
-    jobs_.push_back(std::move(job));
-    work_.notify_one();
-  }
-
-  // Lets the workers finish every accepted connection, then joins them.
-  void shutdown() override {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      stopping_ = true;
-    }
-    work_.notify_all();
-    space_.notify_all();
-    for (auto& worker : workers_) worker->Join(platform::kInfinite);
-    workers_.clear();
-  }
-
- private:
-  static unsigned WorkerEntry(void* queue) {
-    static_cast<BoundedTaskQueue*>(queue)->Work();
-    return 0;
-  }
-  void Work() {
-    for (;;) {
-      std::function<void()> job;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        work_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
-        if (jobs_.empty()) return;
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-        space_.notify_one();
-      }
-      job();
-    }
-  }
-
-  const std::size_t maxQueued_;
-  std::vector<std::unique_ptr<platform::Thread>> workers_;  // owner's thread only
-  std::mutex mutex_;
-  std::condition_variable work_;
-  std::condition_variable space_;
-  std::deque<std::function<void()>> jobs_;
-  bool stopping_ = false;
-};
+  SSL_CTX_set_min_proto_version(tls->native_handle(), TLS1_2_VERSION);
+  return tls;
+}
 
 }  // namespace
+
+// Members are destroyed in reverse order: the I/O context (and with it the sessions that its
+// pending handlers hold) goes before the TLS context, the router and the count they use.
+struct MetricsListener::Server {
+  explicit Server(std::unique_ptr<BasicAuth> auth) : router(std::move(auth)) {}
+
+  void Accept() {
+    acceptor.async_accept([this](error_code ec, tcp::socket socket) {
+      if (ec == net::error::operation_aborted) return;
+      if (ec) {
+        retry.expires_after(kAcceptRetryPause);
+        retry.async_wait([this](error_code waitError) {
+          if (!waitError) Accept();
+        });
+        return;
+      }
+      if (active >= kMaxConnections) {
+        error_code ignored;
+        socket.close(ignored);
+      } else {
+        StartSession(std::move(socket), tls.get(), router, ConnectionSlot(&active));
+      }
+      Accept();
+    });
+  }
+
+  int active = 0;  // sessions alive; I/O thread only
+  MetricsRouter router;
+  std::unique_ptr<net::ssl::context> tls;  // null: plain HTTP
+  net::io_context io{1};
+  tcp::acceptor acceptor{io};
+  net::steady_timer retry{io};
+};
 
 bool ParseListenAddress(const std::string& text, std::string* ip, int* port) {
   const std::size_t colon = text.rfind(':');
@@ -105,7 +98,7 @@ MetricsListener::MetricsListener() = default;
 
 MetricsListener::~MetricsListener() { Stop(); }
 
-bool MetricsListener::Start(const std::string& listen) {
+bool MetricsListener::Start(const std::string& listen, const std::string& webConfigPath) {
   CLogHelper* log = CLogHelper::GetInstance();
   std::string ip;
   int port = 0;
@@ -114,67 +107,73 @@ bool MetricsListener::Start(const std::string& listen) {
                    LogSafe(listen).c_str());
     return false;
   }
-  auto server = std::make_unique<httplib::Server>();
-  server->new_task_queue = [] {
-    return new BoundedTaskQueue(MetricsListener::kWorkers, MetricsListener::kQueuedConnections);
-  };
-  // The library's default also shares the port with any other socket that asks (SO_REUSEPORT):
-  // a second Vestrel on the same address would then take half the scrapes unnoticed.
-  server->set_socket_options([](auto socket) { platform::ReuseAddressOnly(socket); });
-  server->set_read_timeout(kTimeoutSeconds, 0);
-  server->set_write_timeout(kTimeoutSeconds, 0);
-  server->set_keep_alive_timeout(kTimeoutSeconds);
-  server->set_keep_alive_max_count(kKeepAliveRequests);
-  server->set_payload_max_length(kMaxRequestBody);
-  server->set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
-    if (request.method == "GET") return httplib::Server::HandlerResponse::Unhandled;
-    response.status = 405;
-    response.set_header("Allow", "GET");
-    return httplib::Server::HandlerResponse::Handled;
-  });
-  server->Get("/metrics", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(SiteMetrics::Get().Exposition(), kExpositionType);
-  });
-  server->Get("/status", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(StatusJson(SiteMetrics::Get()), kJsonType);
-  });
-  int bound = port;
-  if (port == 0) {
-    bound = server->bind_to_any_port(ip);
-  } else if (!server->bind_to_port(ip, port)) {
-    bound = -1;
-  }
-  if (bound <= 0) {
-    log->LogErrorF("Metrics listener cannot listen on %s: no metrics listener",
-                   LogSafe(listen).c_str());
+  WebConfig access;
+  std::string error;
+  if (!webConfigPath.empty() && !LoadWebConfig(webConfigPath, &access, &error)) {
+    log->LogErrorF("MetricsWebConfig %s is refused (%s): no metrics listener",
+                   LogSafe(webConfigPath).c_str(), LogSafe(error).c_str());
     return false;
   }
+  auto server = std::make_unique<Server>(
+      access.BasicAuth() ? std::make_unique<BasicAuth>(access.users) : nullptr);
+  if (access.Tls() && (server->tls = MakeTlsContext(access, &error)) == nullptr) {
+    log->LogErrorF(
+        "MetricsWebConfig %s: the certificate or key cannot be used (%s): no metrics "
+        "listener",
+        LogSafe(webConfigPath).c_str(), LogSafe(error).c_str());
+    return false;
+  }
+  // A name is looked up; "[::1]" stands for an IPv6 address.
+  const std::string host =
+      ip.size() > 2 && ip.front() == '[' && ip.back() == ']' ? ip.substr(1, ip.size() - 2) : ip;
+  error_code ec;
+  tcp::resolver resolver(server->io);
+  const auto endpoints =
+      resolver.resolve(host, std::to_string(port), tcp::resolver::numeric_service, ec);
+  tcp::acceptor& acceptor = server->acceptor;
+  if (!ec && endpoints.empty()) ec = net::error::host_not_found;
+  if (!ec) acceptor.open(endpoints.begin()->endpoint().protocol(), ec);
+  // Only SO_REUSEADDR: a port that another socket listens on stays refused, so a second
+  // Vestrel on the same address fails here instead of taking half the scrapes.
+  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoints.begin()->endpoint(), ec);
+  if (!ec) acceptor.listen(tcp::socket::max_listen_connections, ec);
+  if (ec) {
+    log->LogErrorF("Metrics listener cannot listen on %s (%s): no metrics listener",
+                   LogSafe(listen).c_str(), ec.message().c_str());
+    return false;
+  }
+  port_ = acceptor.local_endpoint().port();
+  server->Accept();
   server_ = std::move(server);
-  port_ = bound;
-  acceptor_ = std::make_unique<platform::Thread>("metrics-http", &AcceptorEntry, this);
-  acceptor_->Resume();
-  log->LogInfoF("Metrics listener on %s:%d", ip.c_str(), port_);
+  ioThread_ = std::make_unique<platform::Thread>("metrics-io", &IoEntry, server_.get());
+  ioThread_->Resume();
+  const std::string summary = access.Summary();
+  log->LogInfoF("Metrics listener on %s:%d%s%s", LogSafe(ip).c_str(), port_,
+                summary.empty() ? "" : " with ", summary.c_str());
   return true;
 }
 
-unsigned MetricsListener::AcceptorEntry(void* listener) {
-  try {
-    static_cast<MetricsListener*>(listener)->server_->listen_after_bind();
-  } catch (...) {
-    return 1;
+unsigned MetricsListener::IoEntry(void* server) {
+  net::io_context& io = static_cast<Server*>(server)->io;
+  // A handler that throws (memory short, say) ends only its own session: the loop goes on.
+  for (;;) {
+    try {
+      io.run();
+      return 0;
+    } catch (const std::exception& e) {
+      CLogHelper::GetInstance()->LogErrorF("Metrics listener: %s", LogSafe(e.what()).c_str());
+    } catch (...) {
+      CLogHelper::GetInstance()->LogError("Metrics listener: unknown exception");
+    }
   }
-  return 0;
 }
 
 void MetricsListener::Stop() {
   if (server_ == nullptr) return;
-  // A stop before the acceptor listens does nothing, and a second one is not allowed: wait
-  // until it listens (or has ended), then ask once.
-  while (!server_->is_running() && !acceptor_->Join(kStopPollMs)) {
-  }
-  server_->stop();
-  acceptor_->Join(platform::kInfinite);
-  acceptor_.reset();
+  server_->io.stop();
+  ioThread_->Join(platform::kInfinite);
+  ioThread_.reset();
   server_.reset();
 }
 

@@ -3,11 +3,18 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <thread>
+
 #include "metrics/MetricsListener.h"
 #include "metrics/MinuteWindow.h"
 #include "metrics/SiteMetrics.h"
 #include "metrics/StatusPage.h"
+#include "metrics/WebConfig.h"
+#include "support/Base64.h"
 #include "support/JsonObject.h"
+#include "tests/support/RawHttp.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificate.h"
 
 namespace metrics {
 namespace {
@@ -56,7 +63,7 @@ TEST(MetricsTest, StatusIsValidJsonWhateverThePeerWrote) {
   EXPECT_EQ(text, "device cannot be reached (error 7)");
   ASSERT_TRUE(status.Get("events", events) && events.Get("last_error", error));
   error.Get("text", text);
-  EXPECT_EQ(text, "disk \"full\"\r\n\xef\xbf\xbd\xef\xbf\xbd");
+  EXPECT_EQ(text, "disk \"full\"\r\n\xef\xbf\xbd");  // a broken sequence is one U+FFFD
 }
 
 TEST(MetricsTest, ListenAddressMustBeIpColonPort) {
@@ -103,6 +110,104 @@ TEST(MetricsTest, ListenerAnswersGetOfItsTwoPathsOnly) {
   // The port is taken now: a second listener cannot start, and says so.
   MetricsListener second;
   EXPECT_FALSE(second.Start("127.0.0.1:" + std::to_string(listener.Port())));
+}
+
+// bcrypt (cost 5) of "scrape-pw".
+const std::string kHash = "$2b$05$2vN7eY/HKlUO5xwznaD4qOtkWt3VwWkefpHfSxvFMtyWGpaktIaku";
+
+bool Answered(const std::string& answer, const std::string& status) {
+  return answer.rfind("HTTP/1.1 " + status, 0) == 0;
+}
+
+TEST(MetricsTest, ListenerRefusesLongHeadersAndConnectionsBeyondItsLimit) {
+  MetricsListener listener;
+  ASSERT_TRUE(listener.Start("127.0.0.1:0"));
+  const int port = listener.Port();
+  const std::string longHeader = "X-Long: " + std::string(MetricsListener::kMaxHeaderBytes, 'a');
+  EXPECT_TRUE(
+      Answered(rawhttp::Exchange(port, rawhttp::Get("/metrics", longHeader + "\r\n")), "431"));
+  // Idle connections take every place (accepted in order, so before the next one).
+  boost::asio::io_context io;
+  std::vector<boost::asio::ip::tcp::socket> idle;
+  for (int i = 0; i < MetricsListener::kMaxConnections; ++i) {
+    idle.emplace_back(io).connect(
+        {boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+  }
+  EXPECT_EQ(rawhttp::Exchange(port, rawhttp::Get("/metrics")), "");
+  idle.back().close();  // frees a place well before the idle ones' deadline
+  std::string answer;
+  for (int attempt = 0; attempt < 30 && answer.empty(); ++attempt) {
+    answer = rawhttp::Exchange(port, rawhttp::Get("/metrics"));
+    if (answer.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(Answered(answer, "200")) << answer;
+}
+
+TEST(MetricsTest, WebConfigReadsItsSmallFormAndRefusesAnythingElse) {
+  const struct {
+    std::string text;
+    bool ok;
+  } rows[] = {
+      {"# scrapers\nbasic_auth_users:\n  a: " + kHash + "\n  'b c': \"" + kHash + "\"\n", true},
+      {"tls_server_config:\n    cert_file: c.pem  # chain\n    key_file: /k.pem\n", true},
+      {"", false},
+      {"basic_auth_users:\n", false},
+      {"tls_server_config:\n  cert_file: c.pem\n", false},
+      {"tls_server_config:\n  cert_file: c\n  key_file: k\n  client_auth_type: x\n", false},
+      {"http_server_config:\n  http2: false\n", false},
+      {"basic_auth_users:\n  a: secret\n", false},
+      {"basic_auth_users: {a: " + kHash + "}\n", false},
+      {"basic_auth_users:\n\ta: " + kHash + "\n", false},
+      {"basic_auth_users:\n  a: " + kHash + "\n    b: " + kHash + "\n", false},
+      {"basic_auth_users:\n  a: " + kHash + "\n  a: " + kHash + "\n", false},
+  };
+  for (const auto& row : rows) {
+    WebConfig config;
+    std::string error;
+    EXPECT_EQ(ParseWebConfig(row.text, "/etc/v/", &config, &error), row.ok) << row.text << error;
+    if (row.ok && config.Tls()) {
+      EXPECT_EQ(config.certFile + " " + config.keyFile, "/etc/v/c.pem /k.pem");
+    }
+  }
+}
+
+TEST(MetricsTest, WebConfigServesOnlyOverTlsAndOnlyWithTheRightPassword) {
+  TempDir dir;
+  const TestCertificate certificate(dir.Path(), "IP:127.0.0.1");
+  const std::string web = dir.Write("web.yml",
+                                    "tls_server_config:\n  cert_file: cert.pem\n  key_file: "
+                                    "key.pem\nbasic_auth_users:\n  scraper: " +
+                                        kHash + "\n");
+  MetricsListener listener;
+  EXPECT_FALSE(listener.Start("127.0.0.1:0", dir.File("missing.yml")));
+  ASSERT_TRUE(listener.Start("127.0.0.1:0", web));
+  boost::asio::ssl::context tls(boost::asio::ssl::context::tls_client);
+  tls.load_verify_file(certificate.certPath);
+  tls.set_verify_mode(boost::asio::ssl::verify_peer);
+  const struct {
+    std::string credentials;  // "" for none
+    const char* status;
+  } rows[] = {{"", "401"},
+              {"scraper:wrong", "401"},
+              {"nobody:scrape-pw", "401"},
+              {"scraper:scrape-pw", "200"},
+              {"scraper:scrape-pw", "200"}};
+  for (const auto& row : rows) {
+    const std::string header =
+        row.credentials.empty()
+            ? ""
+            : "Authorization: Basic " +
+                  Base64Encode(reinterpret_cast<const unsigned char*>(row.credentials.data()),
+                               static_cast<int>(row.credentials.size())) +
+                  "\r\n";
+    const std::string answer =
+        rawhttp::Exchange(listener.Port(), rawhttp::Get("/metrics", header), &tls);
+    EXPECT_TRUE(Answered(answer, row.status)) << row.credentials << "\n" << answer;
+    if (std::string(row.status) == "401") {
+      EXPECT_NE(answer.find("WWW-Authenticate: Basic realm="), std::string::npos) << answer;
+    }
+  }
+  EXPECT_FALSE(Answered(rawhttp::Exchange(listener.Port(), rawhttp::Get("/metrics")), ""));
 }
 
 }  // namespace

@@ -11,7 +11,4 @@ class SiteMetrics;
 
 std::string StatusJson(const SiteMetrics& site);
 
-// Text made fit for a JSON string: invalid UTF-8 becomes U+FFFD (the writer escapes the rest).
-std::string ValidUtf8(const std::string& text);
-
 }  // namespace metrics

@@ -32,6 +32,7 @@ constexpr int kShutdownSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 std::atomic<bool> g_crashing{false};
 std::atomic<int> g_shutdownCount{0};
+std::atomic<const char*> g_shutdownSignalName{nullptr};
 int g_wakeWrite = -1;  // the self-pipe; set once before the handlers are installed
 
 // Room for the crash handler when the main thread's stack has overflowed.
@@ -88,6 +89,7 @@ void RelayShutdownSignals(int readFd) {
     if (n <= 0) return;
     const int signo = byte;
     const char* name = signo == SIGTERM ? "SIGTERM" : signo == SIGINT ? "SIGINT" : "SIGHUP";
+    g_shutdownSignalName.store(name);
     DebugOutput(std::string("Received ") + name + ", closing the main window");
     if (!MessageLoop::PostToMain(kMsgClose, 0, 0)) {
       // Nothing would ever act on the signal; end as its default action would.
@@ -151,6 +153,8 @@ void InstallShutdownSignals() {
   sa.sa_flags = SA_RESTART;
   for (int signo : kShutdownSignals) ::sigaction(signo, &sa, nullptr);
 }
+
+const char* ShutdownSignalName() { return g_shutdownSignalName.load(); }
 
 // Static destructors are skipped on purpose: threads that are still running (a file watcher,
 // a logging thread) would otherwise meet torn-down objects.

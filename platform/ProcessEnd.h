@@ -10,6 +10,10 @@ namespace platform {
 void InstallCrashHandler();
 void InstallShutdownSignals();
 
+// The name of the shutdown signal ("SIGTERM", "SIGINT" or "SIGHUP") that posted the close
+// message, or null when none has come. Any thread; set before the close message is posted.
+const char* ShutdownSignalName();
+
 // Leaves no core file behind if the process crashes (for processes that crash on purpose).
 void DisableCoreFiles();
 

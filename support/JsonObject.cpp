@@ -236,27 +236,45 @@ bool CJsonObject::AppendMember(const std::string& key, JsonNode* value) {
     errMsg_ = kNoMemory;
     return false;
   }
-  if (last_ == nullptr) {
-    last_ = root_->child;
-    while (last_ != nullptr && last_->next != nullptr) last_ = last_->next;
-  }
-  LinkLast(root_, last_, member.get());
-  last_ = member.release();
-  if (size_ >= 0) ++size_;
+  AppendChild(member.release());
   if (keyIndexBuilt_) keyIndex_.emplace(FoldKey(last_->key), last_);
   return true;
 }
 
-bool CJsonObject::Add(const std::string& key, const CJsonObject& value) {
-  if (!CheckNewMember(key)) return false;
+// Links child after the root container's last child; takes ownership.
+bool CJsonObject::AppendChild(JsonNode* child) {
+  if (last_ == nullptr) {
+    last_ = root_->child;
+    while (last_ != nullptr && last_->next != nullptr) last_ = last_->next;
+  }
+  LinkLast(root_, last_, child);
+  last_ = child;
+  if (size_ >= 0) ++size_;
+  return true;
+}
+
+// A tree of value's document, read back from its text; null (with errMsg_ set) on failure.
+JsonNode* CJsonObject::CopyOf(const CJsonObject& value) {
   std::string text = value.ToString();
   JsonParser parser(text.data(), text.data() + text.size());
   JsonNode* copy = parser.Parse();
-  if (copy == nullptr) {
-    errMsg_ = parser.ErrorText();
+  if (copy == nullptr) errMsg_ = parser.ErrorText();
+  return copy;
+}
+
+bool CJsonObject::Add(const std::string& key, const CJsonObject& value) {
+  if (!CheckNewMember(key)) return false;
+  JsonNode* copy = CopyOf(value);
+  return copy != nullptr && AppendMember(key, copy);
+}
+
+bool CJsonObject::Add(const CJsonObject& element) {
+  if (root_ == nullptr || root_->type != kJsonArray) {
+    errMsg_ = "not a json array!";
     return false;
   }
-  return AppendMember(key, copy);
+  JsonNode* copy = CopyOf(element);
+  return copy != nullptr && AppendChild(copy);
 }
 
 bool CJsonObject::Add(const std::string& key, const std::string& value) {
@@ -270,11 +288,15 @@ bool CJsonObject::Add(const std::string& key, const std::string& value) {
 }
 
 bool CJsonObject::Add(const std::string& key, int value) {
+  return Add(key, static_cast<int64_t>(value));
+}
+
+bool CJsonObject::Add(const std::string& key, int64_t value) {
   if (!CheckNewMember(key)) return false;
   JsonNode* node = NewNode(kJsonInt);
   if (node != nullptr) {
     node->intValue = value;
-    node->doubleValue = value;
+    node->doubleValue = static_cast<double>(value);
     node->sign = -1;
   }
   return AppendMember(key, node);
@@ -289,6 +311,18 @@ bool CJsonObject::Add(const std::string& key, double value) {
     node->sign = -1;
   }
   return AppendMember(key, node);
+}
+
+bool CJsonObject::AddBool(const std::string& key, bool value) {
+  if (!CheckNewMember(key)) return false;
+  JsonNode* node = NewNode(value ? kJsonTrue : kJsonFalse);
+  if (node != nullptr && value) node->intValue = 1;
+  return AppendMember(key, node);
+}
+
+bool CJsonObject::AddNull(const std::string& key) {
+  if (!CheckNewMember(key)) return false;
+  return AppendMember(key, NewNode(kJsonNull));
 }
 
 }  // namespace neb

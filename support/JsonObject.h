@@ -5,6 +5,7 @@
 // different threads at once (the parser keeps no shared state).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -60,6 +61,14 @@ class CJsonObject {
   bool Add(const std::string& key, const std::string& value);
   bool Add(const std::string& key, int value);
   bool Add(const std::string& key, double value);
+  bool Add(const std::string& key, int64_t value);
+  // Named apart: a bool overload of Add would also take a text given as const char*.
+  bool AddBool(const std::string& key, bool value);
+  bool AddNull(const std::string& key);
+
+  // Appends an element to the root array (a document parsed from "[]", say). Fails on a
+  // root that is not an array; the document is unchanged then.
+  bool Add(const CJsonObject& element);
 
   // Text of the last failure; kept until the next failure, not cleared by a success.
   const std::string& GetErrMsg() const { return errMsg_; }
@@ -72,6 +81,8 @@ class CJsonObject {
   void ForgetWalk();
   bool CheckNewMember(const std::string& key);
   bool AppendMember(const std::string& key, JsonNode* value);
+  bool AppendChild(JsonNode* child);
+  JsonNode* CopyOf(const CJsonObject& value);
 
   JsonNode* root_;
   std::string errMsg_;

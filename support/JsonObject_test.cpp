@@ -177,7 +177,11 @@ TEST(JsonAdd, EmptyObjectPrintsNothingUntilFirstMember) {
   EXPECT_TRUE(json.Add("s", std::string("x\"y")));
   EXPECT_TRUE(json.Add("d", 36.5));
   EXPECT_TRUE(json.Add("neg", -5));
-  EXPECT_EQ(R"({"a":1,"s":"x\"y","d":36.500000,"neg":-5})", json.ToString());
+  EXPECT_TRUE(json.Add("big", -(int64_t{1} << 40)));
+  EXPECT_TRUE(json.AddBool("t", true) && json.AddBool("f", false) && json.AddNull("n"));
+  EXPECT_EQ(R"({"a":1,"s":"x\"y","d":36.500000,"neg":-5,"big":-1099511627776,"t":true,)"
+            R"("f":false,"n":null})",
+            json.ToString());
   int neg = 0;
   EXPECT_TRUE(json.Get("NEG", neg));
   EXPECT_EQ(-5, neg);
@@ -198,7 +202,11 @@ TEST(JsonAdd, ExistingKeyOrArrayRootFailsAndLeavesDocument) {
   EXPECT_FALSE(array.Add("a", std::string("s")));
   EXPECT_EQ("not a json object! json array?", array.GetErrMsg());
   EXPECT_EQ(2, array.GetArraySize());
-  EXPECT_EQ("[1,2]", array.ToString());
+  EXPECT_TRUE(array.Add(CJsonObject(R"({"k":1})")));
+  EXPECT_EQ(3, array.GetArraySize());
+  EXPECT_EQ(R"([1,2,{"k":1}])", array.ToString());
+  EXPECT_FALSE(json.Add(array));
+  EXPECT_EQ("not a json array!", json.GetErrMsg());
 }
 
 TEST(JsonAdd, SubDocuments) {

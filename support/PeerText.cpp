@@ -81,3 +81,18 @@ std::string XmlSafe(std::string_view peerText, std::size_t maxChars) {
   }
   return safe;
 }
+
+std::string ValidUtf8(std::string_view peerText) {
+  std::string safe;
+  safe.reserve(peerText.size());
+  while (!peerText.empty()) {
+    std::size_t length;
+    if (DecodeUtf8(peerText, &length) >= 0) {
+      safe.append(peerText.data(), length);
+    } else {
+      safe += kReplacement;
+    }
+    peerText.remove_prefix(length);
+  }
+  return safe;
+}

@@ -1,5 +1,6 @@
 // Text that came from a peer (a face service, a camera, a file that another system wrote) made
-// safe for the two places that write it out: one log line, and one value of an event file.
+// safe for the places that write it out: one log line, one value of an event file, and one
+// string of a JSON document.
 // Pure functions; any thread.
 #pragma once
 
@@ -17,3 +18,8 @@ std::string LogSafe(std::string_view peerText);
 // (surrogates and overlong forms included) becomes one U+FFFD. The result ends after its
 // first maxChars characters, so it is never cut inside one.
 std::string XmlSafe(std::string_view peerText, std::size_t maxChars);
+
+// The text, read as UTF-8, with each byte sequence that is not valid UTF-8 replaced as XmlSafe
+// replaces it (one U+FFFD each) and everything else kept, control characters included: what
+// a JSON string may hold once its writer has escaped the controls.
+std::string ValidUtf8(std::string_view peerText);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,6 +19,7 @@
 
 #include "tests/e2e/E2eSite.h"
 #include "tests/support/FaceSimProcess.h"
+#include "tests/support/RawHttp.h"
 
 namespace e2e {
 
@@ -230,6 +232,25 @@ class FaceSite {
     return open;
   }
 
+  // The sum of the streams' vestrel_face_stream_connected gauges on /metrics; -1 when the
+  // metrics cannot be read or have no stream.
+  double StreamsConnected() const {
+    const std::string started = "Metrics listener on 127.0.0.1:";
+    const std::string log = site_.Log();
+    const std::size_t at = log.find(started);
+    if (at == std::string::npos) return -1;
+    const std::string text =
+        rawhttp::Exchange(std::stoi(log.substr(at + started.size())), rawhttp::Get("/metrics"));
+    if (text.rfind("HTTP/1.1 200", 0) != 0) return -1;
+    double sum = -1;
+    const std::string series = "\nvestrel_face_stream_connected{";
+    for (std::size_t line = text.find(series); line != std::string::npos;
+         line = text.find(series, line + 1)) {
+      sum = std::max(sum, 0.0) + std::stod(text.substr(text.find("} ", line) + 2));
+    }
+    return sum;
+  }
+
   // Sends a face from camera i and waits for the camera's "sent face id=N" line.
   bool Send(int id, const std::string& picture, int cameraIndex = 0) {
     Camera& c = camera(cameraIndex);
@@ -329,7 +350,9 @@ class FaceSite {
 
  private:
   std::string WorkersLine() const {
-    return setup_.workers > 0 ? "FaceServiceWorkers=" + std::to_string(setup_.workers) + "\n" : "";
+    return "MetricsListen=127.0.0.1:0\n" +
+           (setup_.workers > 0 ? "FaceServiceWorkers=" + std::to_string(setup_.workers) + "\n"
+                               : std::string());
   }
   static std::string FrsAccount() {
     return " username=\"frsuser\" password=\"frspw\" score=\"0.8\" client=\"e2e\" enable=\"1\" "

@@ -102,10 +102,15 @@ TEST_P(ServiceFaultTest, EveryFaultGivesOneEventFileAndVestrelKeepsRunning) {
               << ", still running |\n";
   }
 
+  // The service is down for a few seconds more, and with it FRS's streams and their gauge.
+  if (face.IsFrs()) {
+    EXPECT_EQ(face.StreamsConnected(), 0) << face.site().Log();
+  }
   // Back: the service answers again (FRS reopens its streams at the next 15 s tick).
   ASSERT_TRUE(face.Service().WaitForLine("up", std::chrono::seconds(10)));
   if (face.IsFrs()) {
     ASSERT_TRUE(face.WaitForStreams(2));
+    EXPECT_TRUE(WaitFor([&] { return face.StreamsConnected() == 2; }, 5000));
   }
   ASSERT_TRUE(face.Send(++id, kEmployeePicture));
   EXPECT_EQ(face.GroupOf(id), kGroupEmployee) << face.site().Log();
@@ -140,6 +145,9 @@ TEST_P(ChangeWhileSlowTest, WatchedChangeEndsVestrelAndEveryAcceptedAlarmHasItsF
   ASSERT_TRUE(face.site().Vestrel().Wait(20000)) << face.site().Log();
   EXPECT_EQ(face.site().Vestrel().ExitStatus(), 255);
   EXPECT_EQ(CountOccurrences(face.site().Log(), "EgdeAiCfg.xml changed..."), 1);
+  EXPECT_NE(face.site().Log().find("Stop reason: configuration change of " + face.EdgeFile() +
+                                   "\n"),
+            std::string::npos);
   const auto [written, accepted] = face.ExpectNothingLost();
   EXPECT_EQ(accepted, 4u);
   std::cout << "| " << GetParam().name << " | EdgeAiCfg.xml touched while slow | exit 255, written "

@@ -63,6 +63,7 @@ TEST(ServiceNotifyTest, ReadyThenWatchdogTicksThenStopping) {
   site.Vestrel().Terminate();
   EXPECT_TRUE(manager.WaitForMessage("STOPPING=1", 10000));
   EXPECT_EQ(site.StopVestrel(), 0);
+  EXPECT_NE(site.Log().find("Stop reason: signal SIGTERM\n"), std::string::npos) << site.Log();
 }
 
 TEST(ServiceNotifyTest, NoWatchdogTicksWhenNoneIsExpected) {

@@ -170,6 +170,9 @@ int RunLiveCheck(const std::string& address) {
   if (!result) {
     report.problems.push_back("no answer from " + address + ": " +
                               httplib::to_string(result.error()));
+  } else if (result->status == 401) {
+    report.problems.push_back(address + " asks for credentials: access control is on "
+                                        "(MetricsWebConfig); read /status with them");
   } else if (result->status != 200) {
     report.problems.push_back(
         StringFormat("%s answered /status with %d", address.c_str(), result->status));

@@ -10,6 +10,7 @@
 #include "device/DeviceSdk.h"
 #include "device/LoginInfo.h"
 #include "faceclient/ServiceHttp.h"
+#include "metrics/WebConfig.h"
 #include "platform/DurableFiles.h"
 #include "platform/FileStatus.h"
 #include "platform/FileSystem.h"
@@ -94,6 +95,27 @@ void SiteCheck::ReadSettings() {
                    "FaceServiceWorkers=%d",
                    settings_.MaxFaceSize, settings_.MaxFaceWidth, settings_.MaxFaceHeight,
                    settings_.MaxCacheCount, settings_.FaceServiceWorkers));
+  CheckMetricsAccess();
+}
+
+// The listener's access control, read as the listener reads it.
+void SiteCheck::CheckMetricsAccess() {
+  const std::string listen =
+      "  MetricsListen=" + (settings_.MetricsListen.empty() ? "(none)" : settings_.MetricsListen);
+  const std::string& path = settings_.MetricsWebConfig;
+  if (path.empty()) {
+    Say(listen + "  access control: off (no MetricsWebConfig)");
+    return;
+  }
+  metrics::WebConfig access;
+  std::string error;
+  if (!metrics::LoadWebConfig(path, &access, &error)) {
+    Say(listen + "  access control: refused");
+    Problem("MetricsWebConfig " + path + " is refused (" + error +
+            "): Vestrel would run without its metrics listener");
+    return;
+  }
+  Say(listen + "  access control: on, " + access.Summary() + " (" + path + ")");
 }
 
 bool SiteCheck::LoadDeviceList() {

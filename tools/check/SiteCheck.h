@@ -39,6 +39,7 @@ class SiteCheck {
 
  private:
   void ReadSettings();
+  void CheckMetricsAccess();
   bool LoadDeviceList();
   void CheckDevices();
   void LoadFaceService();

@@ -18,7 +18,7 @@ constexpr const char* kUsage =
     "default the folder above this program's own folder): settings, device list, device\n"
     "logins, face service, event folder. Exit status 0 when all is well, 1 otherwise.\n"
     "--live reads a running site's status page (by default at the site's MetricsListen):\n"
-    "devices, events, backlog, face service; 1 when something needs a person.\n";
+    "devices, events, spool, face service; 1 when something needs a person.\n";
 
 // The folder above the executable's folder, as Vestrel finds its site.
 std::string DefaultSiteFolder() {
