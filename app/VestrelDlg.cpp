@@ -15,6 +15,7 @@
 #include "platform/ServiceManager.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
+#include "support/StageWatch.h"
 
 namespace {
 
@@ -211,8 +212,19 @@ void CVestrelDlg::OnSysCommand(platform::WParam id) {
 
 void CVestrelDlg::OnTimer(platform::WParam id) {
   visible_ = false;
-  // A main loop that stops serving messages stops these, and the service manager restarts us.
-  if (id == kWatchdogTimerId) platform::NotifyServiceAlive();
+  // A main loop that stops serving messages stops these, and so does a stage of the data path
+  // stuck on one item: the service manager then restarts us.
+  if (id != kWatchdogTimerId) return;
+  const std::string stuck = StageWatch::Default().FirstStuck();
+  if (stuck.empty()) {
+    platform::NotifyServiceAlive();
+    watchdogStuckLogged_ = false;
+  } else if (!watchdogStuckLogged_) {
+    watchdogStuckLogged_ = true;
+    CLogHelper::GetInstance()->LogErrorF(
+        "Watchdog: %s; the service manager is no longer told that Vestrel is alive",
+        stuck.c_str());
+  }
 }
 
 long CVestrelDlg::OnConfigChanged(platform::WParam wParam, platform::LParam /*lParam*/) {

@@ -76,6 +76,7 @@ class CVestrelDlg : public platform::MessageHandler {
   bool sdkInitialised_ = false;
   int firstLoad = 1;
   int firstEdgeReport = 1;
+  bool watchdogStuckLogged_ = false;
   std::string stopReason_;  // why the modal loop ends, for the log; "" until known
 
   // Filled during start-up, read-only (without locks) once the SDK callback is registered.

@@ -1,5 +1,7 @@
 #include "pipeline/SnapThumbnailWorkers.h"
 
+#include "support/StageWatch.h"
+
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -8,6 +10,7 @@ struct SnapThumbnailWorkers::Worker {
   std::size_t index = 0;
   SnapWorkFiles files;
   std::mutex filesLock;  // held while a job uses the files
+  std::unique_ptr<StageWatch::Slot> watched;  // made by the thread itself
   std::unique_ptr<platform::Thread> thread;
 };
 
@@ -86,6 +89,8 @@ std::unique_ptr<ThumbnailJob> SnapThumbnailWorkers::TakeNextLocked() {
 
 void SnapThumbnailWorkers::Serve(std::size_t index) {
   Worker& worker = *workers_[index];
+  worker.watched = std::make_unique<StageWatch::Slot>(
+      StageWatch::Default(), "thumbnail-" + std::to_string(index + 1), kStuckAfterMs);
   std::unique_lock<std::mutex> lock(backlogLock_);
   for (;;) {
     jobReady_.wait(lock, [this] { return stopping_ || !turns_.empty(); });
@@ -93,6 +98,7 @@ void SnapThumbnailWorkers::Serve(std::size_t index) {
     if (!job) return;  // stopping, and nothing is left
     lock.unlock();
     {
+      StageWatch::Item item(*worker.watched);
       std::lock_guard<std::mutex> files(worker.filesLock);
       run_(*job, worker.files);
     }

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -40,6 +41,8 @@ class SnapThumbnailWorkers {
   static constexpr std::size_t kMaxJobsPerCamera = 16;
   static constexpr std::size_t kMaxJobs = 256;
   static constexpr std::size_t kMaxJobBytes = 64 * 1024 * 1024;
+  // One picture, however costly, is done well within this; past it the thread is stuck.
+  static constexpr int64_t kStuckAfterMs = 30000;
 
   // Runs the job with a pair of work files to itself; must not throw.
   using Run = std::function<void(ThumbnailJob& job, const SnapWorkFiles& files)>;

@@ -58,6 +58,7 @@ bool SnapshotIntake::IsDuplicateFace(const std::string& ip, int32_t faceId) {
 }
 
 void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
+  StageWatch::Item item(watched_);
   CLogHelper* log = CLogHelper::GetInstance();
   if (alarm == nullptr || length < sizeof(NET_VCA_FACESNAP_RESULT)) {
     log->LogInfoF("Face snapshot alarm of %u bytes is too short, dropped", length);

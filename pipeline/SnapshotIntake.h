@@ -18,6 +18,7 @@
 #include "pipeline/DuplicateFaceCache.h"
 #include "pipeline/SnapThumbnailWorkers.h"
 #include "pipeline/Spool.h"
+#include "support/StageWatch.h"
 
 struct IntakeSettings {
   int32_t MaxFaceSize = 12288;  // compared as unsigned
@@ -72,5 +73,8 @@ class SnapshotIntake {
 
   std::mutex intakeLock_;
   DuplicateFaceCache FaceIdCache;  // guarded by intakeLock_
+  // The thread that delivers alarms; it makes a thumbnail itself only when every thread's
+  // backlog is full.
+  StageWatch::Slot watched_{StageWatch::Default(), "intake", 30000};
   SnapThumbnailWorkers thumbnails_;  // last: its threads use the members above
 };

@@ -218,7 +218,11 @@ void Spool::Stop() {
 }
 
 void Spool::Run() {
-  Recover();
+  StageWatch::Slot watched(StageWatch::Default(), "spool-writer", SpoolLimits::kStuckAfterMs);
+  {
+    StageWatch::Item item(watched);
+    Recover();
+  }
   {
     std::lock_guard<std::mutex> guard(queueLock_);
     roundInWork_ = false;
@@ -242,6 +246,7 @@ void Spool::Run() {
       stopping = stopping_ && accepted.empty() && finished.empty();
       roundInWork_ = true;
     }
+    StageWatch::Item item(watched);
     CheckFreeSpace();
     if (!accepted.empty()) WriteAccepted(accepted);
     if (!finished.empty()) WriteFinished(finished);

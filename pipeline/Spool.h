@@ -33,6 +33,7 @@
 #include "pipeline/EventSink.h"
 #include "pipeline/FaceSnapshot.h"
 #include "platform/DurableFiles.h"
+#include "support/StageWatch.h"
 
 namespace platform {
 class Thread;
@@ -47,6 +48,8 @@ struct SpoolLimits {
   static constexpr std::size_t kMaxQueued = 1024;
   static constexpr int kFirstRetryMs = 1000;
   static constexpr int kMaxRetryMs = 60000;
+  // One round of writes takes longer only when the disk has stopped answering.
+  static constexpr int64_t kStuckAfterMs = 60000;
 
   std::size_t maxEntries = kMaxEntries;
   uint64_t maxBytes = kMaxBytes;
