@@ -46,6 +46,7 @@ struct Reception {
   bool headersTooLarge = false;
   bool bodyTooLarge = false;
   std::string encoding;  // a refused Content-Encoding
+  int attempts = 0;       // sendings of the request
   bool cancelled = false;
   bool stalled = false;  // no byte either way within the read time-out
   char error[CURL_ERROR_SIZE] = {};
@@ -88,6 +89,13 @@ size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) noexcept {
     return 0;
   }
   return length;
+}
+
+// libcurl sends a request again on a fresh connection when a kept one closed before any
+// answer came; the service may have taken the first one all the same, so it goes once only.
+int OnSending(void* user, char*, char*, int, int) noexcept {
+  return ++static_cast<Reception*>(user)->attempts == 1 ? CURL_PREREQFUNC_OK
+                                                        : CURL_PREREQFUNC_ABORT;
 }
 
 // Every byte of the exchange so far, both ways; it grows while the peer keeps up.
@@ -179,6 +187,7 @@ ServiceHttp::ServiceHttp(const FaceServiceConfig& config, int deadlineMs)
   curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBytes));
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeaderLine);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyBytes);
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &OnSending);
   if (config.Tls) {
     curl_easy_setopt(easy, CURLOPT_CAINFO, TrustStore().c_str());
     curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);  // the one file is the whole trust
@@ -234,10 +243,15 @@ ServiceHttp::Outcome ServiceHttp::Exchange(const std::string& path, const std::s
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get());
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &reception);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reception);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, &reception);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, reception.error);
 
   const auto started = std::chrono::steady_clock::now();
-  const CURLcode result = Perform(multi_.get(), easy, cancelled_, &reception);
+  CURLcode result = Perform(multi_.get(), easy, cancelled_, &reception);
+  if (reception.attempts > 1) {  // the kept connection closed without an answer
+    result = CURLE_GOT_NOTHING;
+    reception.error[0] = '\0';
+  }
   const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - started)
                              .count();
@@ -247,6 +261,7 @@ ServiceHttp::Outcome ServiceHttp::Exchange(const std::string& path, const std::s
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, nullptr);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, nullptr);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, nullptr);
   metrics::FaceServiceAnswer(static_cast<int>(status), static_cast<int>(result));

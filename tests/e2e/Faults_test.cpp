@@ -54,8 +54,8 @@ const std::vector<ServiceFault> kServiceFaults = {
     {"gzip body inflating to 1 GiB", "next {path} gzip-bomb", "armed next {path} gzip-bomb", -3,
      -3, -3},
     {"answer headers that never end", "next {path} headers", "armed next {path} headers", -3, -3,
-     -3, " ERROR Vestrel - Face service request http://{service}{path} abandoned: the answer "
-         "headers are larger than the limit of 65536 bytes"},
+     -3, "ERROR Face service request http://{service}{path} abandoned: the answer headers are "
+         "larger than the limit of 65536 bytes"},
     {"answer padded with 50,000 empty objects", "next {path} wide=50000",
      "armed next {path} wide=50000", 1, 1, 1},
     {"answer with a forged log line", "next {path} body=" + kForgedBody, "armed next {path} body",
