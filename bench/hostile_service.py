@@ -131,7 +131,9 @@ def peak_memory(build, server, behaviour, faces):
         print("%s: %d faces, %d event files%s; peak resident %.1f MiB (%.1f MiB before)" % (
             behaviour, faces, len(site.event_files()), "" if done else " (timed out)",
             after / 1024.0, before / 1024.0))
-        print("  log: %d lines mention 'abandoned'" % site.log().count("abandoned"))
+        lines = [l for l in site.log().splitlines() if "abandoned" in l]
+        print("  log: %d lines mention 'abandoned'%s" % (
+            len(lines), (", the first: " + lines[0].split("abandoned")[1]) if lines else ""))
     finally:
         site.close()
 
@@ -143,8 +145,8 @@ def stop_in_flight(site, what):
     status = site.vestrel.wait(60)
     took = time.monotonic() - started
     accepted = site.log().count("Receiving face snapshot")
-    print("%s: exit status %d after %.2f s; %d accepted, %d event files" % (
-        what, status, took, accepted, len(site.event_files())))
+    print("%s: exit status %d after %.2f s; %d accepted, %d event files; %d requests cancelled" % (
+        what, status, took, accepted, len(site.event_files()), site.log().count(" cancelled: ")))
 
 
 def stop_while_dripping(build, server):
