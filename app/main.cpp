@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/VestrelApp.h"
+#include "faceclient/ServiceHttp.h"
 #include "platform/ProcessEnd.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
   // a decimal point, whatever the locale says.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  ServiceHttp::InitLibrary();  // before any thread
 
   std::string argumentText;
   for (int i = 1; i < argc; ++i) {

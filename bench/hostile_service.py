@@ -7,10 +7,12 @@ gzip-bomb: every verify answer is a small gzip body that inflates to 1 GiB; repo
 peak resident memory. headers, header-line: the answer's headers never end (many short lines,
 or one endless line); peak resident memory again. drip: the verify answer comes one byte a second;
 Vestrel gets SIGTERM while a request drips, and the script reports the time to exit and
-whether every accepted snapshot has its event file."""
+whether every accepted snapshot has its event file. connect-hang: the same, while the verify's
+connect hangs on a silent host (a listener whose backlog is full, so its SYNs go unanswered)."""
 import http.server
 import os
 import signal
+import socket
 import socketserver
 import sys
 import threading
@@ -129,9 +131,22 @@ def peak_memory(build, server, behaviour, faces):
         print("%s: %d faces, %d event files%s; peak resident %.1f MiB (%.1f MiB before)" % (
             behaviour, faces, len(site.event_files()), "" if done else " (timed out)",
             after / 1024.0, before / 1024.0))
-        print("  log: %d lines mention 'abandoned'" % site.log().count("abandoned"))
+        lines = [l for l in site.log().splitlines() if "abandoned" in l]
+        print("  log: %d lines mention 'abandoned'%s" % (
+            len(lines), (", the first: " + lines[0].split("abandoned")[1]) if lines else ""))
     finally:
         site.close()
+
+
+def stop_in_flight(site, what):
+    time.sleep(0.5)
+    started = time.monotonic()
+    site.vestrel.send_signal(signal.SIGTERM)
+    status = site.vestrel.wait(60)
+    took = time.monotonic() - started
+    accepted = site.log().count("Receiving face snapshot")
+    print("%s: exit status %d after %.2f s; %d accepted, %d event files; %d requests cancelled" % (
+        what, status, took, accepted, len(site.event_files()), site.log().count(" cancelled: ")))
 
 
 def stop_while_dripping(build, server):
@@ -142,16 +157,35 @@ def stop_while_dripping(build, server):
         send_faces(site, 100, 5)
         benchsite.wait_for(lambda: Hostile.verifies > seen, 30)
         benchsite.wait_for(lambda: site.log().count("Receiving face snapshot") >= 5, 10)
-        time.sleep(0.5)
-        started = time.monotonic()
-        site.vestrel.send_signal(signal.SIGTERM)
-        status = site.vestrel.wait(60)
-        took = time.monotonic() - started
-        accepted = site.log().count("Receiving face snapshot")
-        print("drip: SIGTERM while a verify drips: exit status %d after %.2f s; %d accepted, "
-              "%d event files" % (status, took, accepted, len(site.event_files())))
+        stop_in_flight(site, "drip: SIGTERM while a verify drips")
     finally:
         site.close()
+
+
+def silent_listener():
+    """A loopback listener that never accepts; its one backlog place is taken, so the kernel
+    drops every further SYN."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(0)
+    filler = socket.create_connection(listener.getsockname(), timeout=5)
+    return listener, filler
+
+
+def stop_while_connecting(build, rounds):
+    listener, filler = silent_listener()
+    try:
+        for _ in range(rounds):
+            site = start_site(build, listener.getsockname()[1])
+            try:
+                send_faces(site, 200, 1)
+                benchsite.wait_for(lambda: site.log().count("Receiving face snapshot") >= 1, 10)
+                stop_in_flight(site, "connect-hang: SIGTERM while the login's connect hangs")
+            finally:
+                site.close()
+    finally:
+        filler.close()
+        listener.close()
 
 
 def main():
@@ -166,6 +200,7 @@ def main():
         peak_memory(build, server, "headers", 1)
         peak_memory(build, server, "header-line", 1)
         stop_while_dripping(build, server)
+        stop_while_connecting(build, 5)
     finally:
         Hostile.stopping = True
         server.shutdown()

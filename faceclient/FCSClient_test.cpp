@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "support/TextHelpers.h"
 #include "tests/support/ClosingServer.h"
 #include "tests/support/FaceClientFixture.h"
+#include "tests/support/SilentServer.h"
 
 namespace {
 
@@ -198,6 +201,19 @@ TEST_F(FCSClientTest, AnUnreachableOrClosingServiceGivesNoAnswer) {
   config_.Tls = true;  // the service speaks plain HTTP
   EXPECT_EQ(Identify(3).GroupId, kGroupNoAnswer);
   EXPECT_EQ(log_.CountContaining(" refused, nothing sent: the TLS handshake failed"), 1);
+}
+
+// A host that never answers the connect: the stop cancels it, and the snapshot is written.
+TEST_F(FCSClientTest, AStopCancelsAConnectToASilentHost) {
+  SilentServer silent;
+  config_.Port = silent.Port();
+  StartClient().PushSnapshot(NewSnapshot(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the connect
+  auto stopping = std::async(std::launch::async, [this] { StopClient(); });
+  ASSERT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  ASSERT_EQ(results_.Count(), 1u);
+  EXPECT_EQ(results_.Snapshots()[0].GroupId, kGroupNoAnswer);
+  EXPECT_EQ(log_.CountContaining(std::string(kWhois) + " cancelled: the face client stops"), 1);
 }
 
 TEST_F(FCSClientTest, AnAnswerPastTheReadTimeoutGivesNoAnswer) {

@@ -1,30 +1,21 @@
 // The HTTP side of one face-client worker: requests to the face service, plain or over TLS,
-// each with a bounded answer (kMaxAnswerBytes, no compression accepted) and a total deadline
-// from connect to the last byte, and their cancellation when the client stops. A client with
-// several workers gives each worker a ServiceHttp of its own.
+// each with bounded answer headers (kMaxHeaderBytes) and body (kMaxAnswerBytes, no
+// compression accepted), a total deadline from connect to the last byte, and their
+// cancellation when the client stops. A client with several workers gives each worker a
+// ServiceHttp of its own; its one libcurl handle is kept between requests, so that the
+// connection and the TLS session are reused where the service allows it.
 // Threads: Post and Probe on the one thread that owns the object (a face-client worker, or the
-// site check); Cancel from any thread. A watchdog thread ("face-deadline") ends a request that
-// outlives its deadline or is cancelled by shutting its socket (the library's stop). watchLock
-// guards inFlight_, deadline_ and stoppedBy_, and is held while the watchdog stops a request so
-// that it never stops the next one; no log call and no callback runs under it.
+// site check), which drives the transfer itself and waits in libcurl's poll; Cancel from any
+// thread: it raises cancelled_ and wakes that poll. No lock: cancelled_ is the only member
+// that another thread touches, and libcurl's wake-up is safe from any thread.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
 
 #include "config/FaceServiceConfig.h"
-#include "platform/CriticalSection.h"
-#include "platform/Event.h"
-#include "platform/Thread.h"
-
-namespace httplib {
-class ClientImpl;
-class SSLClient;
-struct Request;
-}  // namespace httplib
 
 // What came back from one request to the face service.
 struct ServiceAnswer {
@@ -45,9 +36,19 @@ class ServiceHttp {
  public:
   // The largest answer body taken, as received; compressed answers are refused.
   static constexpr std::size_t kMaxAnswerBytes = 1024 * 1024;
+  // All header lines of one answer together, status line included.
+  static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
   static constexpr int kRequestDeadlineMs = 10000;
-  static constexpr int kConnectionTimeoutSeconds = 3;
+  static constexpr int kConnectionTimeoutMs = 3000;
+  // An exchange that stalls (not one byte either way in this long) is given up before its
+  // deadline, as an unanswered request.
+  static constexpr int kReadTimeoutSeconds = 5;
   static constexpr const char* kSystemTrustStore = "/etc/ssl/certs/ca-certificates.crt";
+
+  // Sets libcurl up for the process, once; later calls do nothing. main() calls it before it
+  // starts any thread; every constructor calls it too, so that tests and tools that never
+  // reach main()'s call are covered (this libcurl's set-up is itself thread-safe).
+  static void InitLibrary();
 
   // Binds to the record's address (HTTPS when its Tls is set, checked against its CaFile or
   // the system trust store). The record must outlive the object.
@@ -70,28 +71,25 @@ class ServiceHttp {
 
  private:
   enum class Outcome { kAnswered, kNoAnswer, kAbandoned, kCancelled, kTlsRefused };
-  enum class StoppedBy { kNobody, kDeadline, kCancel };
+  struct EasyCleanup {
+    void operator()(void* easy) const;
+  };
+  struct MultiCleanup {
+    void operator()(void* multi) const;
+  };
 
-  // Sends the request and fills *answer; *why tells a failure in words.
-  Outcome Exchange(httplib::Request& request, ServiceAnswer* answer, std::string* why);
-  std::string TlsFailure(int error) const;
-  static unsigned WatchdogEntry(void* http);
-  void Watch();
+  // Sends the request (a POST when body is not null) and fills *answer; *why tells a failure
+  // in words.
+  Outcome Exchange(const std::string& path, const std::string* body, const char* contentType,
+                   ServiceAnswer* answer, std::string* why);
+  std::string TlsFailure(int result) const;
+  std::string TrustStore() const;
 
   // Constant after construction.
   const FaceServiceConfig& config_;
-  const std::chrono::milliseconds deadline_ms_;
-  std::unique_ptr<httplib::ClientImpl> client_;
-  httplib::SSLClient* tlsClient_ = nullptr;  // client_ itself when it speaks TLS
-  std::unique_ptr<platform::Event> wake_;    // auto-reset: the watchdog looks again
-  std::unique_ptr<platform::Thread> watchdog_;
+  const int deadline_ms_;
+  std::unique_ptr<void, EasyCleanup> easy_;    // used by the owning thread only
+  std::unique_ptr<void, MultiCleanup> multi_;  // woken from any thread by Cancel
 
   std::atomic<bool> cancelled_{false};
-  std::atomic<bool> closing_{false};
-
-  // Guarded by watchLock.
-  platform::CriticalSection watchLock;
-  bool inFlight_ = false;
-  std::chrono::steady_clock::time_point deadline_;
-  StoppedBy stoppedBy_ = StoppedBy::kNobody;
 };

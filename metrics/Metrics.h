@@ -58,8 +58,8 @@ void FaceQueueDepth(std::size_t snapshots);
 void FacePending(std::size_t snapshots);
 // A stream connection's state, by its path.
 void FaceStreamConnected(const char* stream, bool connected);
-// How a request to the face service ended: its HTTP status, or 0 and the client library's
-// error number when nothing came back. Anything but 200 is kept as the last error.
+// How a request to the face service ended: its HTTP status, or 0 and libcurl's error number
+// (CURLcode) when nothing came back. Anything but 200 is kept as the last error.
 void FaceServiceAnswer(int status, int clientError);
 
 }  // namespace metrics

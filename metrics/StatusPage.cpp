@@ -1,6 +1,6 @@
 #include "metrics/StatusPage.h"
 
-#include <httplib.h>
+#include <curl/curl.h>
 #include <prometheus/counter.h>
 #include <prometheus/gauge.h>
 
@@ -57,7 +57,7 @@ std::string LoginErrorText(int64_t code) {
 
 std::string FaceServiceErrorText(int64_t code) {
   if (code > 0) return "answered with status " + std::to_string(code);
-  return "no answer: " + httplib::to_string(static_cast<httplib::Error>(-code));
+  return std::string("no answer: ") + curl_easy_strerror(static_cast<CURLcode>(-code));
 }
 
 void Devices(CJsonObject& json, const SiteMetrics& site) {

@@ -13,7 +13,7 @@ DEMO_PACKAGES=(
   cmake g++ make pkg-config
   libtinyxml-dev libjpeg62-turbo-dev libcpp-httplib-dev libwebsocketpp-dev
   libboost-dev libboost-system-dev liblog4cplus-dev libsystemd-dev
-  libssl-dev zlib1g-dev prometheus-cpp-dev
+  libssl-dev zlib1g-dev prometheus-cpp-dev libcurl4-openssl-dev libcrypt-dev
 )
 # The tests, the benchmarks and the package.
 TEST_PACKAGES=(

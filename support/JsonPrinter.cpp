@@ -6,12 +6,11 @@
 #include <vector>
 
 namespace neb {
-namespace {
 
-void PrintString(const char* text, std::string& out) {
+void PrintString(std::string_view text, std::string& out) {
   out += '"';
-  for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
-    auto c = static_cast<unsigned char>(*p);
+  for (const char byte : text) {
+    auto c = static_cast<unsigned char>(byte);
     switch (c) {
       case '"':
         out += "\\\"";
@@ -47,15 +46,27 @@ void PrintString(const char* text, std::string& out) {
   out += '"';
 }
 
-void PrintNumber(const JsonNode* node, std::string& out) {
+void PrintDouble(double value, std::string& out) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
   char text[400];  // "%f" of the largest double needs 317 characters
+  snprintf(text, sizeof text, "%f", value);
+  out += text;
+}
+
+namespace {
+
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+void PrintNumber(const JsonNode* node, std::string& out) {
   if (node->type == kJsonDouble) {
-    if (!std::isfinite(node->doubleValue)) {
-      out += "null";
-      return;
-    }
-    snprintf(text, sizeof text, "%f", node->doubleValue);
-  } else if (node->sign == -1) {
+    PrintDouble(node->doubleValue, out);
+    return;
+  }
+  char text[32];
+  if (node->sign == -1) {
     if (node->intValue >= INT_MIN && node->intValue <= INT_MAX) {
       snprintf(text, sizeof text, "%d", static_cast<int>(node->intValue));
     } else {
@@ -78,7 +89,7 @@ void PrintValue(const JsonNode* node, std::string& out) {
   std::vector<const JsonNode*> open;
   for (;;) {
     if (!open.empty() && open.back()->type == kJsonObject) {
-      PrintString(node->key, out);
+      PrintString(OrEmpty(node->key), out);
       out += ':';
     }
     switch (node->type) {
@@ -93,7 +104,7 @@ void PrintValue(const JsonNode* node, std::string& out) {
         PrintNumber(node, out);
         break;
       case kJsonString:
-        PrintString(node->stringValue, out);
+        PrintString(OrEmpty(node->stringValue), out);
         break;
       case kJsonArray:
       case kJsonObject:

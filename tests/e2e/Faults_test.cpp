@@ -29,6 +29,7 @@ struct ServiceFault {
   int groupFcs;
   int groupFrs;
   int groupFrsV2;
+  std::string errorLine = "";  // the one ERROR line that the fault gives, when it names one
 };
 
 // An answer that tries to start a log line of its own.
@@ -52,6 +53,9 @@ const std::vector<ServiceFault> kServiceFaults = {
      "armed next {path} drip=1", -3, -3, -3},
     {"gzip body inflating to 1 GiB", "next {path} gzip-bomb", "armed next {path} gzip-bomb", -3,
      -3, -3},
+    {"answer headers that never end", "next {path} headers", "armed next {path} headers", -3, -3,
+     -3, "ERROR Face service request http://{service}{path} abandoned: the answer headers are "
+         "larger than the limit of 65536 bytes"},
     {"answer padded with 50,000 empty objects", "next {path} wide=50000",
      "armed next {path} wide=50000", 1, 1, 1},
     {"answer with a forged log line", "next {path} body=" + kForgedBody, "armed next {path} body",
@@ -60,11 +64,13 @@ const std::vector<ServiceFault> kServiceFaults = {
     {"service down (refused)", "down 3", "down", -3, -3, -2},
 };
 
-std::string WithPaths(std::string text, const FaceSite& face) {
+std::string WithPaths(std::string text, FaceSite& face) {
   for (const auto& [placeholder, path] :
        {std::pair<std::string, std::string>{"{path}", face.PicturePath()},
         std::pair<std::string, std::string>{"{other}", face.OtherPath()},
-        std::pair<std::string, std::string>{"{streams}", face.IsFrs() ? "2" : "0"}}) {
+        std::pair<std::string, std::string>{"{streams}", face.IsFrs() ? "2" : "0"},
+        std::pair<std::string, std::string>{
+            "{service}", face.Service().Ip() + ":" + std::to_string(face.Service().Port())}}) {
     for (std::size_t at = text.find(placeholder); at != std::string::npos;
          at = text.find(placeholder)) {
       text.replace(at, placeholder.size(), path);
@@ -97,6 +103,10 @@ TEST_P(ServiceFaultTest, EveryFaultGivesOneEventFileAndVestrelKeepsRunning) {
     const bool candidateKept = setup.type == 1 && expected == kGroupNoMatch;
     EXPECT_EQ(InfoOf(face.Event(id).xml, "PersonId"),
               candidateKept || expected == kGroupVip ? kVipId : "");
+    if (!fault.errorLine.empty()) {
+      EXPECT_EQ(CountOccurrences(face.site().Log(), WithPaths(fault.errorLine, face)), 1)
+          << face.site().Log();
+    }
     EXPECT_TRUE(face.site().Vestrel().Running());
     std::cout << "| " << setup.name << " | " << fault.name << " | event written, GroupId " << group
               << ", still running |\n";

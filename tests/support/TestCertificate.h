@@ -18,6 +18,11 @@ struct TestCertificate {
     X509_gmtime_adj(X509_getm_notBefore(cert), -60);
     X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
     X509_set_pubkey(cert, key);
+    // A certificate without a subject is not found in a trust store by its name.
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("face-service"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
     X509V3_CTX ctx{};
     X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
     for (const auto& [name, value] :

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "faceclient/ServiceHttp.h"
 #include "platform/ModulePath.h"
 #include "tools/check/LiveCheck.h"
 #include "tools/check/SiteCheck.h"
@@ -31,6 +32,7 @@ std::string DefaultSiteFolder() {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  ServiceHttp::InitLibrary();  // before any thread
   if (argc >= 2 && argc <= 3 && std::string(argv[1]) == "--live") {
     return RunLiveCheck(argc == 3 ? argv[2] : DefaultLiveAddress(DefaultSiteFolder()));
   }

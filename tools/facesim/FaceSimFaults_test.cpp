@@ -147,6 +147,12 @@ TEST_F(FaceSimFaultsTest, EachAnswerFaultReachesTheClientAsArmed) {
   EXPECT_LT(bomb.size() - bodyAt, 1100000u);
   EXPECT_EQ(int64_t{1} << 30, InflatedSize(bomb.substr(bodyAt)));
 
+  ASSERT_TRUE(sim_.Arm("next /user/web/login headers", "armed next /user/web/login headers"));
+  const std::string endless = RawLogin(sim_, std::chrono::milliseconds(500));
+  EXPECT_THAT(endless, StartsWith("HTTP/1.1 200 OK\r\nX-Pad-0: "));
+  EXPECT_GT(endless.size(), 100000u);
+  EXPECT_EQ(endless.find("\r\n\r\n"), std::string::npos);  // the headers never end
+
   // Every fault was used once: the next login is plain.
   reply = Login();
   EXPECT_EQ(200, reply.status);

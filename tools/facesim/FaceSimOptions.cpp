@@ -160,6 +160,9 @@ Commands (one a line; '#' at the start of a word begins a comment):
          gzip-bomb         status 200, Content-Encoding: gzip, a body of about 1 MB
                            that inflates to 1 GiB of zero bytes (whatever the request's
                            Accept-Encoding)
+         headers           a status line, then answer headers that never end: lines
+                           X-Pad-N: ... one after another until the client goes away
+                           (after 64 MiB the connection is closed)
          wide=N            the usual answer with N empty objects {} (1 to 10000000)
                            after the items of its list: frs the pushed result's
                            group_list, frsv2 personGroups, fcs whois candidates and

@@ -82,6 +82,9 @@ Delivery BuildResponse(const ServiceAnswer& answer, const std::optional<AnswerFa
       return Delivery::Truncated;
     case AnswerFault::Kind::Drip:
       return Delivery::Drip;
+    case AnswerFault::Kind::Headers:
+      response->result(http::status::ok);
+      return Delivery::EndlessHeaders;
     case AnswerFault::Kind::Slow:
       break;
   }

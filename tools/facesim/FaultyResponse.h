@@ -17,6 +17,7 @@ enum class Delivery {
   Close,      // nothing written: the connection is closed
   Truncated,  // half the body under a Content-Length larger than the whole, then closed
   Drip,       // written one byte at a time, fault->seconds apart
+  EndlessHeaders,  // the status line, then header lines that never end, until a bound
 };
 
 // Fills *response (version and keep-alive already set) from the answer and the fault. Slow

@@ -21,6 +21,19 @@ namespace {
 constexpr auto kIdleTimeout = std::chrono::seconds(30);
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr std::uint64_t kMaxRequestBody = 32 * 1024 * 1024;
+// Endless answer headers go out a chunk of lines at a time, and end (the connection closed)
+// after this much, should the client never give up.
+constexpr size_t kHeaderChunkLines = 1000;
+constexpr size_t kMaxEndlessHeaderBytes = 64 * 1024 * 1024;
+
+// Header lines "X-Pad-N: ..." numbered from first, kHeaderChunkLines of them.
+std::string HeaderChunk(size_t first) {
+  std::string chunk;
+  for (size_t n = first; n < first + kHeaderChunkLines; ++n) {
+    chunk += "X-Pad-" + std::to_string(n) + ": 0123456789abcdef0123456789abcdef\r\n";
+  }
+  return chunk;
+}
 
 std::chrono::milliseconds Milliseconds(double seconds) {
   return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
@@ -80,6 +93,9 @@ class HttpSessionOn final : public HttpSession,
   // Writes bytes[next], then the rest one at a time, seconds apart.
   void Drip(std::shared_ptr<const std::string> bytes, size_t next, double seconds,
             bool closeAfter);
+  // Writes the status line, then header lines without end, a chunk at a time, until the
+  // client goes away or kMaxEndlessHeaderBytes went out; then closes.
+  void EndlessHeaders(size_t line, size_t sent);
   void Close();
 
   Stream stream_;
@@ -286,6 +302,10 @@ void HttpSessionOn<Stream>::Send(const Exchange& exchange, const ServiceAnswer& 
     Write(response, true);
     return;
   }
+  if (delivery == Delivery::EndlessHeaders) {
+    EndlessHeaders(0, 0);
+    return;
+  }
   response->prepare_payload();
   if (delivery == Delivery::Drip) {
     std::ostringstream bytes;
@@ -342,6 +362,27 @@ void HttpSessionOn<Stream>::Drip(std::shared_ptr<const std::string> bytes, size_
           if (!wait && !self->dropped_) self->Drip(bytes, next + 1, seconds, closeAfter);
         });
       });
+}
+
+template <typename Stream>
+void HttpSessionOn<Stream>::EndlessHeaders(size_t line, size_t sent) {
+  if (sent >= kMaxEndlessHeaderBytes) {
+    Close();
+    return;
+  }
+  auto chunk = std::make_shared<std::string>(line == 0 ? "HTTP/1.1 200 OK\r\n" : "");
+  *chunk += HeaderChunk(line);
+  beast::get_lowest_layer(stream_).expires_after(kWriteTimeout);
+  asio::async_write(stream_, asio::buffer(*chunk),
+                    [self = this->shared_from_this(), chunk, line, sent](beast::error_code ec,
+                                                                         std::size_t) {
+                      if (self->dropped_) return;
+                      if (ec) {
+                        self->Close();
+                        return;
+                      }
+                      self->EndlessHeaders(line + kHeaderChunkLines, sent + chunk->size());
+                    });
 }
 
 template <typename Stream>

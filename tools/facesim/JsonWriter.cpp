@@ -1,7 +1,6 @@
 #include "tools/facesim/JsonWriter.h"
 
-#include <cmath>
-#include <cstdio>
+#include "support/JsonPrinter.h"
 
 namespace facesim {
 
@@ -14,24 +13,6 @@ void JsonWriter::Separate() {
     if (hasItems_.back()) text_ += ',';
     hasItems_.back() = true;
   }
-}
-
-void JsonWriter::Quote(const std::string& text) {
-  text_ += '"';
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      text_ += '\\';
-      text_ += c;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      text_ += escape;
-    } else {
-      text_ += c;
-    }
-  }
-  text_ += '"';
 }
 
 JsonWriter& JsonWriter::BeginObject() {
@@ -62,7 +43,7 @@ JsonWriter& JsonWriter::EndArray() {
 
 JsonWriter& JsonWriter::Key(const std::string& name) {
   Separate();
-  Quote(name);
+  neb::PrintString(name, text_);
   text_ += ':';
   afterKey_ = true;
   return *this;
@@ -70,19 +51,13 @@ JsonWriter& JsonWriter::Key(const std::string& name) {
 
 JsonWriter& JsonWriter::String(const std::string& value) {
   Separate();
-  Quote(value);
+  neb::PrintString(value, text_);
   return *this;
 }
 
 JsonWriter& JsonWriter::Number(double value) {
   Separate();
-  if (!std::isfinite(value)) {
-    text_ += "null";
-    return *this;
-  }
-  char text[400];  // "%f" of the largest double needs 317 characters
-  std::snprintf(text, sizeof text, "%f", value);
-  text_ += text;
+  neb::PrintDouble(value, text_);
   return *this;
 }
 

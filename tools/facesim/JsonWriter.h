@@ -1,7 +1,7 @@
 // Writes the compact JSON text of the simulated service's answers and pushed messages, member
-// by member, in the order the calls come. Text is taken as UTF-8 and copied; quotes,
-// backslashes and control characters are escaped. Numbers of type double print with six
-// decimals. One writer per answer, on one thread.
+// by member, in the order the calls come, without building a tree (a wide answer has millions
+// of members). Strings and doubles print as Vestrel's own JSON printer prints them
+// (support/JsonPrinter). One writer per answer, on one thread.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,6 @@ class JsonWriter {
  private:
   // A comma before every value of an array and every member of an object but the first.
   void Separate();
-  void Quote(const std::string& text);
 
   std::string text_;
   std::vector<bool> hasItems_;  // one per open object or array

@@ -41,7 +41,7 @@ bool ParseFault(const std::string& line, const std::vector<std::string>& words, 
       {"garbage", AnswerFault::Kind::Garbage}, {"empty", AnswerFault::Kind::Empty},
       {"deep", AnswerFault::Kind::Deep},       {"huge", AnswerFault::Kind::Huge},
       {"close", AnswerFault::Kind::Close},     {"truncated", AnswerFault::Kind::Truncated},
-      {"gzip-bomb", AnswerFault::Kind::GzipBomb}};
+      {"gzip-bomb", AnswerFault::Kind::GzipBomb}, {"headers", AnswerFault::Kind::Headers}};
   for (const auto& plain : kPlain) {
     if (word == plain.name) {
       fault->kind = plain.kind;
@@ -76,7 +76,7 @@ bool ParseFault(const std::string& line, const std::vector<std::string>& words, 
   }
   *error = "next: unknown behaviour '" + word +
            "' (status=N, garbage, empty, deep, huge, slow=SECONDS, drip=SECONDS, close, "
-           "truncated, gzip-bomb, wide=N, body=TEXT)";
+           "truncated, gzip-bomb, headers, wide=N, body=TEXT)";
   return false;
 }
 
@@ -133,6 +133,8 @@ std::string AnswerFault::Name() const {
     }
     case Kind::GzipBomb:
       return "gzip-bomb";
+    case Kind::Headers:
+      return "headers";
     case Kind::Wide:
       return "wide=" + std::to_string(count);
     case Kind::Close:

@@ -13,7 +13,8 @@ using simtools::ParseResult;
 // What happens to the answer of one request.
 struct AnswerFault {
   enum class Kind {
-    Status, Garbage, Empty, Deep, Huge, Slow, Close, Truncated, Body, Drip, GzipBomb, Wide
+    Status, Garbage, Empty, Deep, Huge, Slow, Close, Truncated, Body, Drip, GzipBomb, Wide,
+    Headers
   };
   Kind kind = Kind::Status;
   int status = 0;      // Status

@@ -32,7 +32,7 @@ TEST(FaceScriptTest, NextArmsEachBehaviourForAnEndpoint) {
       {"close", AnswerFault::Kind::Close},       {"truncated", AnswerFault::Kind::Truncated},
       {"status=503", AnswerFault::Kind::Status}, {"slow=1.5", AnswerFault::Kind::Slow},
       {"drip=0.25", AnswerFault::Kind::Drip},    {"gzip-bomb", AnswerFault::Kind::GzipBomb},
-      {"wide=300", AnswerFault::Kind::Wide}};
+      {"wide=300", AnswerFault::Kind::Wide},     {"headers", AnswerFault::Kind::Headers}};
   for (const auto& c : cases) {
     const ScriptCommand command = Parsed(std::string("next /users/login ") + c.behaviour);
     EXPECT_EQ(ScriptCommand::Kind::Next, command.kind);
