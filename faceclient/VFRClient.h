@@ -27,7 +27,7 @@
 #include "faceclient/ServiceHttp.h"
 #include "pipeline/EventSink.h"
 #include "pipeline/FaceClientSlot.h"
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 #include "platform/CmdTarget.h"
 #include "platform/CriticalSection.h"
 #include "platform/Event.h"

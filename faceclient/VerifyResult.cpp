@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "faceclient/GroupWalk.h"
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 #include "platform/DebugOutput.h"
 #include "support/JsonObject.h"
 #include "support/PeerText.h"

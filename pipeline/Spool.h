@@ -31,7 +31,7 @@
 
 #include "pipeline/EventFileWriter.h"
 #include "pipeline/EventSink.h"
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 #include "platform/DurableFiles.h"
 
 namespace platform {
