@@ -4,6 +4,7 @@
 #include <new>
 
 #include "device/HikNetDevice.h"
+#include "records/DeviceConnection.h"
 #include "platform/DebugOutput.h"
 #include "support/StringFormat.h"
 
@@ -50,9 +51,9 @@ int CHikNetAlarmImpl::Close() {
 
 void CHikNetAlarmImpl::OnStatusChanged(int state) {
   if (state != status) {
-    if (state == 2) {
+    if (state == kDeviceOnline) {
       Open();
-    } else if (state == 0) {
+    } else if (state == kDeviceOffline) {
       Close();
     }
   }

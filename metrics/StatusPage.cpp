@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "metrics/SiteMetrics.h"
+#include "records/LoginError.h"
 
 namespace metrics {
 
@@ -95,21 +96,6 @@ void LastErrorMember(JsonWriter& json, int64_t time, const std::string& text) {
   json.Open("last_error").String("text", text).Number("time", time).Close();
 }
 
-std::string LoginErrorText(int64_t code) {
-  switch (code) {
-    case 1:
-      return "login refused: wrong user name or password (error 1)";
-    case 5:
-      return "login refused: too many links (error 5)";
-    case 6:
-      return "login refused: version mismatch (error 6)";
-    case 7:
-      return "device cannot be reached (error 7)";
-    default:
-      return "login failed (error " + std::to_string(code) + ")";
-  }
-}
-
 std::string FaceServiceErrorText(int64_t code) {
   if (code > 0) return "answered with status " + std::to_string(code);
   return "no answer: " + httplib::to_string(static_cast<httplib::Error>(-code));
@@ -128,7 +114,8 @@ void Devices(JsonWriter& json, const SiteMetrics& site) {
         .Count("login_failures", device.loginFailures->Value())
         .Count("alarms", device.alarms->Value());
     const int64_t time = device.loginError.time.load(std::memory_order_acquire);
-    LastErrorMember(json, time, LoginErrorText(device.loginError.code.load()));
+    LastErrorMember(json, time,
+                    LoginFailureText(static_cast<uint32_t>(device.loginError.code.load())));
     json.Close();
   }
   json.Close(']');
