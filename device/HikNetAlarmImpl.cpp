@@ -4,8 +4,8 @@
 #include <new>
 
 #include "device/HikNetDevice.h"
-#include "records/DeviceConnection.h"
 #include "platform/DebugOutput.h"
+#include "records/DeviceConnection.h"
 #include "support/StringFormat.h"
 
 CHikNetAlarmImpl::CHikNetAlarmImpl(CHikNetDevice* device) : CHikNetImpl(device) {}

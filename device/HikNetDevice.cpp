@@ -8,10 +8,10 @@
 
 #include "device/LoginInfo.h"
 #include "metrics/Metrics.h"
-#include "records/DeviceConnection.h"
-#include "records/LoginError.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
+#include "records/DeviceConnection.h"
+#include "records/LoginError.h"
 #include "support/StringFormat.h"
 
 namespace {

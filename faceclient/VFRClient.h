@@ -27,11 +27,11 @@
 #include "faceclient/ServiceHttp.h"
 #include "pipeline/EventSink.h"
 #include "pipeline/FaceClientSlot.h"
-#include "records/FaceSnapshot.h"
 #include "platform/CmdTarget.h"
 #include "platform/CriticalSection.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
+#include "records/FaceSnapshot.h"
 
 class VFRClient : public CCmdTarget, public SnapshotConsumer {
  public:
