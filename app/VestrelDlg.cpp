@@ -4,6 +4,7 @@
 #include "config/FaceServiceLoader.h"
 #include "config/FileWatcher.h"
 #include "device/DeviceSdk.h"
+#include "device/FaceAlarmDecoder.h"
 #include "device/HikNetAlarmImpl.h"
 #include "device/HikNetDevice.h"
 #include "faceclient/FaceClientFactory.h"
@@ -27,13 +28,6 @@ constexpr int kThumbnailThreads = 2;
 constexpr int kSpoolFlushMs = 10000;
 
 }  // namespace
-
-void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* alarmer, char* alarmInfo,
-                     uint32_t length, void* user) {
-  if (command != COMM_UPLOAD_FACESNAP_RESULT || user == nullptr) return;
-  if (alarmer != nullptr) metrics::DeviceAlarm(alarmer->sDeviceIP, alarmer->wLinkPort);
-  static_cast<CVestrelDlg*>(user)->OnFaceSnapAlarm(alarmInfo, length);
-}
 
 CVestrelDlg::CVestrelDlg(platform::MessageLoop& loop, std::string executablePath,
                          std::string argumentText)
@@ -130,7 +124,8 @@ bool CVestrelDlg::OnInitDialog() {
   StartMetrics();
   DeviceSdk& sdk = DeviceSdk::Default();
   sdk.Init();
-  sdk.SetDVRMessageCallBack_V50(0, &OnDeviceMessage, this);
+  sdk.SetDVRMessageCallBack_V50(0, &OnDeviceMessage,
+                                static_cast<FaceAlarmHandler*>(intake_.get()));
   sdkInitialised_ = true;
 
   CreateDevices();
@@ -249,10 +244,6 @@ long CVestrelDlg::OnConfigChanged(platform::WParam wParam, platform::LParam /*lP
 // The first reason wins: a close that follows a posted quit does not hide why it was posted.
 void CVestrelDlg::NoteStopReason(const std::string& reason) {
   if (stopReason_.empty()) stopReason_ = reason;
-}
-
-void CVestrelDlg::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
-  if (intake_) intake_->OnFaceSnapAlarm(alarm, length);
 }
 
 bool CVestrelDlg::LoadDevInfo(const std::string& path) { return ::LoadDevInfo(path, tables_); }

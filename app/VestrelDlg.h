@@ -1,7 +1,7 @@
 // The hidden main dialog: runs the whole start-up on the main thread, serves the main
 // thread's messages (timer, About, configuration change) and tears everything down.
-// Everything here runs on the main thread except OnFaceSnapAlarm (the SDK callback thread).
-// The dialog is not on the data path: the intake hands snapshots to the spool, and the face
+// Everything here runs on the main thread. The dialog is not on the data path: the SDK's
+// callback hands face alarms to the intake, the intake hands snapshots to the spool, and the face
 // client's workers hand finished ones back to it. The tables, settings and face-service record are filled before
 // the SDK callback is registered and are read without locks afterwards; the intake serialises
 // itself.
@@ -20,7 +20,6 @@
 #include "pipeline/SnapshotIntake.h"
 #include "pipeline/Spool.h"
 #include "platform/MessageLoop.h"
-#include "sdk/HCNetSDK.h"
 
 class CHikNetDevice;
 
@@ -48,9 +47,6 @@ class CVestrelDlg : public platform::MessageHandler {
   void OnSysCommand(platform::WParam id);
   void OnTimer(platform::WParam id);
   long OnConfigChanged(platform::WParam wParam, platform::LParam lParam);
-
-  // SDK callback thread.
-  void OnFaceSnapAlarm(const char* alarm, uint32_t length);
 
   bool LoadDevInfo(const std::string& path);
   bool LoadRemoteDevCfg(const std::string& path);
@@ -95,8 +91,3 @@ class CVestrelDlg : public platform::MessageHandler {
   // Main thread only: started with the devices, stopped first at teardown.
   metrics::MetricsListener metricsListener_;
 };
-
-// The SDK's message callback: face-snapshot alarms (0x1112) go to the dialog given as user
-// pointer; every other command is ignored.
-void OnDeviceMessage(int32_t command, NET_DVR_ALARMER* alarmer, char* alarmInfo,
-                     uint32_t length, void* user);

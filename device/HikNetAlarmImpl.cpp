@@ -5,6 +5,7 @@
 
 #include "device/HikNetDevice.h"
 #include "platform/DebugOutput.h"
+#include "records/DeviceConnection.h"
 #include "support/StringFormat.h"
 
 CHikNetAlarmImpl::CHikNetAlarmImpl(CHikNetDevice* device) : CHikNetImpl(device) {}
@@ -50,9 +51,9 @@ int CHikNetAlarmImpl::Close() {
 
 void CHikNetAlarmImpl::OnStatusChanged(int state) {
   if (state != status) {
-    if (state == 2) {
+    if (state == kDeviceOnline) {
       Open();
-    } else if (state == 0) {
+    } else if (state == kDeviceOffline) {
       Close();
     }
   }

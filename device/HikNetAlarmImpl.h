@@ -19,7 +19,7 @@ class CHikNetAlarmImpl : public CHikNetImpl {
   // -1 when no channel was open (nothing is called), else 0; the handle is dropped even when
   // the SDK refuses the close.
   int Close() override;
-  // Acts on changes only: to 2 opens, to 0 closes, to 1 nothing. Stores every state.
+  // Acts on changes only: to online opens, to offline closes, to connecting nothing. Stores every state.
   void OnStatusChanged(int state) override;
 
   int32_t alarmHandle = -1;  // -1: no channel open

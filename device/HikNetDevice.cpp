@@ -10,14 +10,17 @@
 #include "metrics/Metrics.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageLoop.h"
+#include "records/DeviceConnection.h"
+#include "records/LoginError.h"
 #include "support/StringFormat.h"
 
 namespace {
 
-constexpr uint32_t kErrorPassword = 1;
-constexpr uint32_t kErrorOverMaxLink = 5;
-constexpr uint32_t kErrorVersionMismatch = 6;
-constexpr uint32_t kErrorNetworkFailConnect = 7;
+static_assert(kLoginWrongPassword == NET_DVR_PASSWORD_ERROR &&
+                  kLoginNoFreeLink == NET_DVR_OVER_MAXLINK &&
+                  kLoginVersionMismatch == NET_DVR_VERSION_MISMATCH &&
+                  kLoginUnreachable == NET_DVR_NETWORK_FAIL_CONNECT,
+              "login error codes are the SDK's");
 constexpr std::size_t kThreadNameLength = 15;
 
 // "dev " and the address; when too long for a thread name, its end, which tells devices apart.
@@ -94,7 +97,7 @@ int CHikNetDevice::Login() {
   ipChannelCount = info.byIPChanNum;
   firstDigitalChannel = info.byStartDChan;
   LoadChannels();
-  Notify(2);
+  Notify(kDeviceOnline);
   if (loginEvent != nullptr) loginEvent->Set();
   return 0;
 }
@@ -102,17 +105,17 @@ int CHikNetDevice::Login() {
 void CHikNetDevice::ReportLoginFailure(uint32_t code) {
   metrics::DeviceLogin(ip, port, false, code);
   switch (code) {
-    case kErrorPassword:
+    case kLoginWrongPassword:
       platform::DebugOutput("Password error!");
       break;
-    case kErrorOverMaxLink:
+    case kLoginNoFreeLink:
       platform::DebugOutput("Over maximum link!");
       break;
-    case kErrorVersionMismatch:
+    case kLoginVersionMismatch:
       platform::DebugOutput("Net device version mismatch!");
       break;
-    case kErrorNetworkFailConnect:
-      Notify(0);
+    case kLoginUnreachable:
+      Notify(kDeviceOffline);
       break;
     default:
       platform::DebugOutput(
@@ -126,7 +129,7 @@ int CHikNetDevice::Logout() {
   if (userId >= 0) {
     sdk_.Logout_V30(userId);
     userId = -1;
-    Notify(0);
+    Notify(kDeviceOffline);
   }
   return 0;
 }
@@ -244,34 +247,34 @@ unsigned CHikNetDevice::DeviceThreadProc(void* arg) {
 }
 
 void CHikNetDevice::RunThread() {
-  int state = 2;
+  int state = kDeviceOnline;
   for (;;) {
     const int woken =
         platform::WaitForAny({stopEvent.get(), loginEvent.get()}, onlineCheckPeriodMs_);
     if (woken == 0) break;
-    if (woken == 1) state = 2;
+    if (woken == 1) state = kDeviceOnline;
 
     platform::ScopedLock guard(loginLock);
     // Stop sets the event under loginLock after its logout: nothing may follow that.
     if (stopEvent != nullptr && stopEvent->Wait(0)) break;
     switch (state) {
-      case 0:
+      case kDeviceOffline:
         if (autoReconnect != 0) {
-          Notify(1);
-          state = 1;
+          Notify(kDeviceConnecting);
+          state = kDeviceConnecting;
         }
         break;
-      case 1:
-        state = Login() == 0 ? 2 : 0;
+      case kDeviceConnecting:
+        state = Login() == 0 ? kDeviceOnline : kDeviceOffline;
         Notify(state);
         break;
       default:
         if (CheckOnline() == 0) {
           if (userId != -1) {
             Logout();
-            Notify(0);
+            Notify(kDeviceOffline);
           }
-          state = 0;
+          state = kDeviceOffline;
         }
         break;
     }

@@ -1,6 +1,6 @@
 // One configured camera or NVR: its login through the device SDK, its channel table, and a
 // device thread that checks every 15 s that the device is still reachable, logs out when it
-// is not and logs in again later. Every connection state (0 offline, 1 connecting, 2 online)
+// is not and logs in again later. Every connection state (a DeviceConnection)
 // is passed to the listeners, normally the device's functional object (`impl`).
 //
 // Threads: the UI thread builds and starts the device, makes the first Login, Stops and

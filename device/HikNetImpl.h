@@ -27,7 +27,7 @@ class CHikNetImpl {
   virtual int Query(int32_t command, int32_t param1, int32_t param2);
   // After every successful online check, on the device thread.
   virtual void OnHeartbeat();
-  // Every notified state (0 offline, 1 connecting, 2 online); the base stores it in `status`.
+  // Every notified state (a DeviceConnection); the base stores it in `status`.
   virtual void OnStatusChanged(int state);
 
   CHikNetDevice* const device;  // not owned

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WsTestServer.h"

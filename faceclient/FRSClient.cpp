@@ -82,7 +82,10 @@ void FRSClient::HandleWakeUp(Worker& worker, int signalled) {
       HandleOneResult();
       break;
     case 2:
-      if (FaceSnapshot* snapshot = TakeQueuedSnapshot()) ProcessSnapshot(worker, snapshot);
+      if (FaceSnapshot* snapshot = TakeQueuedSnapshot()) {
+        StageWatch::Item item(worker.watched.get());
+        ProcessSnapshot(worker, snapshot);
+      }
       break;
     default:
       ExpirePending();

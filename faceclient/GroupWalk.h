@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 class GroupWalk {
  public:

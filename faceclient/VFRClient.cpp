@@ -1,5 +1,7 @@
 #include "faceclient/VFRClient.h"
 
+#include "support/StageWatch.h"
+
 #include <algorithm>
 #include <ctime>
 #include <exception>
@@ -57,6 +59,8 @@ unsigned VFRClient::WorkerEntry(void* worker) {
   if (worker == nullptr) return 1;
   Worker& self = *static_cast<Worker*>(worker);
   try {
+    self.watched = std::make_unique<StageWatch::Slot>(
+        StageWatch::Default(), "face-worker-" + std::to_string(self.number), kStuckAfterMs);
     return self.client->Run(self);
   } catch (const std::exception& e) {
     platform::DebugOutput(std::string("Face client worker ended by an exception: ") + e.what());
@@ -135,6 +139,7 @@ unsigned VFRClient::RunStandardLoop(Worker& worker) {
     platform::DebugOutput("====Event triggered====");
     FaceSnapshot* snapshot = TakeQueuedSnapshot();
     if (snapshot == nullptr) continue;
+    StageWatch::Item item(worker.watched.get());
     try {
       ProcessSnapshot(worker, snapshot);
     } catch (const std::exception& e) {

@@ -27,16 +27,20 @@
 #include "faceclient/ServiceHttp.h"
 #include "pipeline/EventSink.h"
 #include "pipeline/FaceClientSlot.h"
-#include "pipeline/FaceSnapshot.h"
 #include "platform/CmdTarget.h"
 #include "platform/CriticalSection.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
+#include "support/StageWatch.h"
+#include "records/FaceSnapshot.h"
 
 class VFRClient : public CCmdTarget, public SnapshotConsumer {
  public:
   // Snapshots waiting for a worker; a snapshot beyond that is written unidentified at once.
   static constexpr std::size_t kMaxQueuedSnapshots = 1000;
+  // A snapshot's requests (at most a few, each ended at its deadline) are done well within
+  // this; past it the worker is stuck.
+  static constexpr int64_t kStuckAfterMs = 60000;
   using Clock = std::function<int64_t()>;  // seconds since 1970
 
   VFRClient();
@@ -69,6 +73,7 @@ class VFRClient : public CCmdTarget, public SnapshotConsumer {
     int number = 0;  // from 1, as in the thread's name
     std::unique_ptr<ServiceHttp> http;
     std::string sessionId;
+    std::unique_ptr<StageWatch::Slot> watched;  // made by the thread itself
     std::unique_ptr<platform::Thread> thread;  // last: it ends before the http that it uses
   };
 

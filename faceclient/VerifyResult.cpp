@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "faceclient/GroupWalk.h"
-#include "pipeline/FaceSnapshot.h"
 #include "platform/DebugOutput.h"
+#include "records/FaceSnapshot.h"
 #include "support/JsonObject.h"
 #include "support/PeerText.h"
 #include "support/StringFormat.h"

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 #include "support/TextHelpers.h"
 
 namespace {

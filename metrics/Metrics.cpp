@@ -7,12 +7,11 @@
 #include <chrono>
 
 #include "metrics/SiteMetrics.h"
+#include "records/DeviceConnection.h"
 
 namespace metrics {
 
 namespace {
-
-constexpr int kOnline = 2;
 
 SiteMetrics& Site() { return SiteMetrics::Get(); }
 
@@ -42,7 +41,7 @@ void DeviceLogin(const std::string& ip, int port, bool succeeded, uint32_t error
 void DeviceState(const std::string& ip, int port, int state) {
   DeviceMetrics* device = Site().FindDevice(ip.c_str(), port);
   if (device == nullptr) return;
-  const double online = state == kOnline ? 1 : 0;
+  const double online = state == kDeviceOnline ? 1 : 0;
   if (device->online->Value() != online) {
     device->online->Set(online);
     device->stateSince = SiteMetrics::NowSeconds();

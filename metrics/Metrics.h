@@ -26,7 +26,7 @@ int64_t SteadyNowNs();
 void RegisterDevice(const std::string& ip, int port, const std::string& posId);
 // A login attempt; errorCode is the device SDK's error code of a failed one.
 void DeviceLogin(const std::string& ip, int port, bool succeeded, uint32_t errorCode = 0);
-// A connection state as the device notifies it: 0 offline, 1 connecting, 2 online.
+// A connection state as the device notifies it (a DeviceConnection).
 void DeviceState(const std::string& ip, int port, int state);
 // An alarm that the device delivered (its login address as the SDK reports it).
 void DeviceAlarm(const char* ip, int port);

@@ -10,6 +10,7 @@
 #include "metrics/SiteMetrics.h"
 #include "metrics/StatusPage.h"
 #include "metrics/WebConfig.h"
+#include "records/LoginError.h"
 #include "support/Base64.h"
 #include "support/JsonObject.h"
 #include "tests/support/RawHttp.h"
@@ -49,7 +50,7 @@ TEST(MetricsTest, MinuteWindowSumsOnlyTheMinutesAsked) {
 TEST(MetricsTest, StatusIsValidJsonWhateverThePeerWrote) {
   const std::string pos = "a\"b\\c\n\x01\xff\xc3";
   RegisterDevice("127.9.9.9", 8000, pos);
-  DeviceLogin("127.9.9.9", 8000, false, 7);
+  DeviceLogin("127.9.9.9", 8000, false, kLoginUnreachable);
   EventWriteFailed("disk \"full\"\r\n\xe2\x82");
   const neb::CJsonObject status(StatusJson(SiteMetrics::Get()));
   neb::CJsonObject devices, device, events, error;
@@ -60,7 +61,7 @@ TEST(MetricsTest, StatusIsValidJsonWhateverThePeerWrote) {
   EXPECT_EQ(text, "a\"b\\c\n\x01\xef\xbf\xbd\xef\xbf\xbd");
   ASSERT_TRUE(device.Get("last_error", error));
   error.Get("text", text);
-  EXPECT_EQ(text, "device cannot be reached (error 7)");
+  EXPECT_EQ(text, "cannot be reached (error 7)");
   ASSERT_TRUE(status.Get("events", events) && events.Get("last_error", error));
   error.Get("text", text);
   EXPECT_EQ(text, "disk \"full\"\r\n\xef\xbf\xbd");  // a broken sequence is one U+FFFD

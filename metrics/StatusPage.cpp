@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "metrics/SiteMetrics.h"
+#include "records/LoginError.h"
 #include "support/JsonObject.h"
 #include "support/PeerText.h"
 
@@ -40,21 +41,6 @@ void LastErrorMember(CJsonObject& json, int64_t time, const std::string& text) {
   json.Add("last_error", error);
 }
 
-std::string LoginErrorText(int64_t code) {
-  switch (code) {
-    case 1:
-      return "login refused: wrong user name or password (error 1)";
-    case 5:
-      return "login refused: too many links (error 5)";
-    case 6:
-      return "login refused: version mismatch (error 6)";
-    case 7:
-      return "device cannot be reached (error 7)";
-    default:
-      return "login failed (error " + std::to_string(code) + ")";
-  }
-}
-
 std::string FaceServiceErrorText(int64_t code) {
   if (code > 0) return "answered with status " + std::to_string(code);
   return std::string("no answer: ") + curl_easy_strerror(static_cast<CURLcode>(-code));
@@ -73,7 +59,8 @@ void Devices(CJsonObject& json, const SiteMetrics& site) {
     Count(entry, "login_failures", device.loginFailures->Value());
     Count(entry, "alarms", device.alarms->Value());
     const int64_t time = device.loginError.time.load(std::memory_order_acquire);
-    LastErrorMember(entry, time, LoginErrorText(device.loginError.code.load()));
+    LastErrorMember(entry, time,
+                    LoginFailureText(static_cast<uint32_t>(device.loginError.code.load())));
     devices.Add(entry);
   }
   json.Add("devices", devices);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "pipeline/EventSink.h"
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 class EventFileWriter : public EventSink {
  public:

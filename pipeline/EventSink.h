@@ -2,7 +2,7 @@
 // in production; WriteEventFile may be called from any number of threads at once.
 #pragma once
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 class EventSink {
  public:

@@ -7,7 +7,7 @@
 #include <functional>
 #include <mutex>
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 // What the intake hands accepted snapshots to when a face service is configured.
 class SnapshotConsumer {

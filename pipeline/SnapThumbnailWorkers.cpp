@@ -98,7 +98,7 @@ void SnapThumbnailWorkers::Serve(std::size_t index) {
     if (!job) return;  // stopping, and nothing is left
     lock.unlock();
     {
-      StageWatch::Item item(*worker.watched);
+      StageWatch::Item item(worker.watched.get());
       std::lock_guard<std::mutex> files(worker.filesLock);
       run_(*job, worker.files);
     }

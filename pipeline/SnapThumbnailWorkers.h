@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 namespace platform {
 class Thread;

@@ -1,6 +1,5 @@
 #include "pipeline/SnapshotIntake.h"
 
-#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -8,33 +7,9 @@
 #include "platform/FileSystem.h"
 #include "pipeline/JpegCodec.h"
 #include "pipeline/SnapThumbnail.h"
-#include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
 #include "support/LogHelper.h"
 #include "support/PeerText.h"
-
-CameraTime UnpackCameraTime(uint32_t packed) {
-  CameraTime t;
-  t.year = static_cast<int>(packed >> 26) + 2000;
-  t.month = static_cast<int>((packed >> 22) & 15);
-  t.day = static_cast<int>((packed >> 17) & 31);
-  t.hour = static_cast<int>((packed >> 12) & 31);
-  t.minute = static_cast<int>((packed >> 6) & 63);
-  t.second = static_cast<int>(packed & 63);
-  return t;
-}
-
-std::time_t CameraTimeToEventTime(const CameraTime& t) {
-  std::tm broken{};
-  broken.tm_year = t.year - 1900;
-  broken.tm_mon = t.month - 1;
-  broken.tm_mday = t.day;
-  broken.tm_hour = t.hour;
-  broken.tm_min = t.minute;
-  broken.tm_sec = t.second;
-  broken.tm_isdst = -1;
-  return std::mktime(&broken);
-}
 
 SnapshotIntake::SnapshotIntake(IntakeSettings settings, const PosIdMap& posIdByIp,
                                const std::string& defaultPosId,
@@ -57,19 +32,11 @@ bool SnapshotIntake::IsDuplicateFace(const std::string& ip, int32_t faceId) {
   return FaceIdCache.SeenOrRecord(ip, faceId);
 }
 
-void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
-  StageWatch::Item item(watched_);
+void SnapshotIntake::OnFaceAlarm(const FaceAlarm& alarm) {
+  StageWatch::Item item(&watched_);
   CLogHelper* log = CLogHelper::GetInstance();
-  if (alarm == nullptr || length < sizeof(NET_VCA_FACESNAP_RESULT)) {
-    log->LogInfoF("Face snapshot alarm of %u bytes is too short, dropped", length);
-    return;
-  }
-  NET_VCA_FACESNAP_RESULT result;
-  std::memcpy(&result, alarm, sizeof result);
-  char ipText[sizeof result.struDevInfo.struDevIP.sIpV4 + 1] = {};
-  std::memcpy(ipText, result.struDevInfo.struDevIP.sIpV4, sizeof result.struDevInfo.struDevIP.sIpV4);
-  const std::string ip = ipText;
-  const int32_t faceId = static_cast<int32_t>(result.dwFacePicID);
+  const std::string& ip = alarm.cameraIp;
+  const int32_t faceId = alarm.faceId;
 
   const auto posId = posIdByIp_.find(ip);
   if (posId == posIdByIp_.end() && defaultPosId_.empty()) {
@@ -82,31 +49,24 @@ void SnapshotIntake::OnFaceSnapAlarm(const char* alarm, uint32_t length) {
     metrics::AlarmDuplicate();
     return;
   }
-  const CameraTime cameraTime = UnpackCameraTime(result.dwAbsTime);
-
-  NET_VCA_FACESNAP_ADDINFO addInfo;
-  std::memset(&addInfo, 0, sizeof addInfo);
-  if (result.byAddInfo != 0 && result.pAddInfoBuffer != nullptr) {
-    std::memcpy(&addInfo, result.pAddInfoBuffer, sizeof addInfo);
-  }
 
   auto snapshot = std::make_unique<FaceSnapshot>();
   snapshot->FaceID = faceId;
-  snapshot->WearMask = result.struFeature.byMask == 255 ? -1 : result.struFeature.byMask;
+  snapshot->WearMask = alarm.wearMask;
   log->LogDebugF("Receiving face snapshot, size(%d), id(%d), time(%d)\n",
-                 static_cast<int32_t>(result.dwFacePicLen), faceId,
-                 static_cast<int32_t>(result.dwAbsTime));
+                 static_cast<int32_t>(alarm.jpegLength), faceId,
+                 static_cast<int32_t>(alarm.packedTime));
 
-  snapshot->FaceTemperature = addInfo.fFaceTemperature;
-  snapshot->TemperatureStatus = addInfo.byIsAbnomalTemperature;
-  snapshot->TemperatureUnit = addInfo.byThermometryUnit;
-  snapshot->EventTime = CameraTimeToEventTime(cameraTime);
+  snapshot->FaceTemperature = alarm.temperature;
+  snapshot->TemperatureStatus = alarm.temperatureAbnormal;
+  snapshot->TemperatureUnit = alarm.temperatureUnit;
+  snapshot->EventTime = alarm.eventTime;
   snapshot->PosId = posId != posIdByIp_.end() ? posId->second : defaultPosId_;
   snapshot->GroupId = kGroupNotIdentified;
   snapshot->Confidence = "0.0";
 
-  const unsigned char* jpeg = result.pBuffer1;
-  const uint32_t jpegLength = jpeg != nullptr ? result.dwFacePicLen : 0;
+  const unsigned char* jpeg = alarm.jpeg;
+  const uint32_t jpegLength = alarm.jpegLength;
   if (jpegLength <= static_cast<uint32_t>(settings_.MaxFaceSize)) {
     snapshot->Picture = Base64Encode(jpeg, static_cast<int>(jpegLength));
     HandOff(snapshot.release());

@@ -1,7 +1,7 @@
 // The entry of every face-snapshot alarm: drops alarms of unknown cameras and repeated face
-// ids, turns the vendor's alarm into a FaceSnapshot (thumbnail for large pictures, base64),
+// ids, turns the camera's FaceAlarm into a FaceSnapshot (thumbnail for large pictures, base64),
 // and hands it to the spool, which makes it durable before anything waits for it.
-// OnFaceSnapAlarm may be called from any thread. intakeLock_ guards only the duplicate cache and
+// OnFaceAlarm may be called from any thread. intakeLock_ guards only the duplicate cache and
 // is held for a lookup, never for a picture: large pictures are made into thumbnails by
 // thumbnails_, which owns the work files, so one camera's costly picture holds up no other
 // camera.
@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -18,6 +17,7 @@
 #include "pipeline/DuplicateFaceCache.h"
 #include "pipeline/SnapThumbnailWorkers.h"
 #include "pipeline/Spool.h"
+#include "records/FaceAlarm.h"
 #include "support/StageWatch.h"
 
 struct IntakeSettings {
@@ -30,16 +30,7 @@ struct IntakeSettings {
   int ThumbnailThreads = 0;
 };
 
-// The camera's packed local time: (year-2000)<<26 | month<<22 | day<<17 | hour<<12 | min<<6 | s.
-struct CameraTime {
-  int year, month, day, hour, minute, second;
-};
-CameraTime UnpackCameraTime(uint32_t packed);
-// The time value of a camera time read as local time, the daylight-saving flag left to the
-// platform's conversion.
-std::time_t CameraTimeToEventTime(const CameraTime& t);
-
-class SnapshotIntake {
+class SnapshotIntake : public FaceAlarmHandler {
  public:
   // Everything given is read without a lock and must not change while alarms arrive;
   // faceService may be null (no face service). The references must outlive the intake.
@@ -48,9 +39,9 @@ class SnapshotIntake {
   SnapshotIntake(const SnapshotIntake&) = delete;
   SnapshotIntake& operator=(const SnapshotIntake&) = delete;
 
-  // alarm points to a NET_VCA_FACESNAP_RESULT of length bytes. With thumbnail threads, a large
-  // picture's snapshot is handed on from one of them, after this returns.
-  void OnFaceSnapAlarm(const char* alarm, uint32_t length);
+  // With thumbnail threads, a large picture's snapshot is handed on from one of them, after
+  // this returns.
+  void OnFaceAlarm(const FaceAlarm& alarm) override;
   // Hands on every snapshot still waiting for its thumbnail; call once no alarm comes any more.
   void Stop();
 

@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
 #include "pipeline/FaceClientSlot.h"
-#include "platform/LocalTime.h"
-#include "sdk/HCNetSDK.h"
 #include "support/Base64.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManyScanJpeg.h"
@@ -17,39 +15,29 @@
 
 namespace {
 
-uint32_t Pack(int year, int month, int day, int hour, int minute, int second) {
-  return (static_cast<uint32_t>(year - 2000) << 26) | (static_cast<uint32_t>(month) << 22) |
-         (static_cast<uint32_t>(day) << 17) | (static_cast<uint32_t>(hour) << 12) |
-         (static_cast<uint32_t>(minute) << 6) | static_cast<uint32_t>(second);
-}
-
-// An alarm as the SDK delivers it; the buffers stay alive as long as the object.
+// An alarm as the decoder hands it on; the picture stays alive as long as the object.
 struct Alarm {
   Alarm(const std::string& ip, uint32_t faceId, std::string jpegBytes)
       : jpeg(std::move(jpegBytes)) {
-    std::memset(&result, 0, sizeof result);
-    std::memset(&addInfo, 0, sizeof addInfo);
-    result.dwSize = sizeof result;
-    result.dwFacePicID = faceId;
-    result.dwAbsTime = Pack(2021, 6, 24, 10, 11, 12);
-    std::strncpy(result.struDevInfo.struDevIP.sIpV4, ip.c_str(),
-                 sizeof result.struDevInfo.struDevIP.sIpV4 - 1);
-    result.dwFacePicLen = static_cast<uint32_t>(jpeg.size());
-    result.pBuffer1 = reinterpret_cast<uint8_t*>(&jpeg[0]);
+    face.cameraIp = ip;
+    face.faceId = static_cast<int32_t>(faceId);
+    face.packedTime = 0x55B0A2CC;  // 2021-06-24 10:11:12
+    std::tm local{};
+    local.tm_year = 121;
+    local.tm_mon = 5;
+    local.tm_mday = 24;
+    local.tm_hour = 10;
+    local.tm_min = 11;
+    local.tm_sec = 12;
+    local.tm_isdst = -1;
+    face.eventTime = std::mktime(&local);
+    face.jpeg = reinterpret_cast<const unsigned char*>(jpeg.data());
+    face.jpegLength = static_cast<uint32_t>(jpeg.size());
   }
-  void WithAddInfo(float temperature, uint8_t abnormal, uint8_t unit) {
-    addInfo.fFaceTemperature = temperature;
-    addInfo.byIsAbnomalTemperature = abnormal;
-    addInfo.byThermometryUnit = unit;
-    result.byAddInfo = 1;
-    result.pAddInfoBuffer = reinterpret_cast<uint8_t*>(&addInfo);
-  }
-  const char* Buffer() const { return reinterpret_cast<const char*>(&result); }
-  uint32_t Length() const { return sizeof result; }
+  Alarm(const Alarm&) = delete;
 
   std::string jpeg;
-  NET_VCA_FACESNAP_RESULT result;
-  NET_VCA_FACESNAP_ADDINFO addInfo;
+  FaceAlarm face;
 };
 
 class RecordingClient : public SnapshotConsumer {
@@ -86,7 +74,7 @@ class SnapshotIntakeTest : public ::testing::Test {
     }
     return *intake_;
   }
-  void Deliver(const Alarm& alarm) { Intake().OnFaceSnapAlarm(alarm.Buffer(), alarm.Length()); }
+  void Deliver(const Alarm& alarm) { Intake().OnFaceAlarm(alarm.face); }
   std::vector<std::string> Events() {
     if (spool_) spool_->Flush(10000);
     std::vector<std::string> files;
@@ -116,32 +104,6 @@ class SnapshotIntakeTest : public ::testing::Test {
   std::unique_ptr<Spool> spool_;
   std::unique_ptr<SnapshotIntake> intake_;
 };
-
-TEST_F(SnapshotIntakeTest, CameraTimeUnpacksAndPrintsBackInLocalTime) {
-  const CameraTime t = UnpackCameraTime(Pack(2021, 6, 24, 10, 11, 12));
-  EXPECT_EQ(t.year, 2021);
-  EXPECT_EQ(t.month, 6);
-  EXPECT_EQ(t.day, 24);
-  EXPECT_EQ(t.hour, 10);
-  EXPECT_EQ(t.minute, 11);
-  EXPECT_EQ(t.second, 12);
-  std::tm back{};
-  ASSERT_TRUE(platform::ToLocalTime(CameraTimeToEventTime(t), &back));
-  EXPECT_EQ(back.tm_year + 1900, 2021);
-  EXPECT_EQ(back.tm_mon + 1, 6);
-  EXPECT_EQ(back.tm_mday, 24);
-  EXPECT_EQ(back.tm_hour, 10);
-  EXPECT_EQ(back.tm_min, 11);
-  EXPECT_EQ(back.tm_sec, 12);
-}
-
-TEST_F(SnapshotIntakeTest, CameraTimesBeyond2038StayCorrect) {
-  const std::time_t late = CameraTimeToEventTime(UnpackCameraTime(Pack(2045, 1, 2, 3, 4, 5)));
-  std::tm back{};
-  ASSERT_TRUE(platform::ToLocalTime(late, &back));
-  EXPECT_EQ(back.tm_year + 1900, 2045);
-  EXPECT_EQ(back.tm_mday, 2);
-}
 
 TEST_F(SnapshotIntakeTest, DuplicateCacheKeepsRecentDistinctIdsFirstInFirstOut) {
   for (int id = 1; id <= 11; ++id) EXPECT_FALSE(Intake().IsDuplicateFace("cam", id)) << id;
@@ -213,8 +175,10 @@ TEST_F(SnapshotIntakeTest, WorkFileThatIsALinkIsNotFollowed) {
 
 TEST_F(SnapshotIntakeTest, SmallPictureIsEncodedDirectlyAndWrittenWithTheAlarmFields) {
   Alarm alarm("10.0.0.2", 57, Jpeg("face-small.jpg"));
-  alarm.WithAddInfo(36.5f, 1, 2);
-  alarm.result.struFeature.byMask = 255;
+  alarm.face.temperature = 36.5f;
+  alarm.face.temperatureAbnormal = 1;
+  alarm.face.temperatureUnit = 2;
+  alarm.face.wearMask = -1;
   Deliver(alarm);
   ASSERT_EQ(Events(), std::vector<std::string>{"1001_57_20210624101112.txt"});
   const std::string xml = ReadFileBytes(events_.File("1001_57_20210624101112.txt"));
@@ -229,22 +193,10 @@ TEST_F(SnapshotIntakeTest, SmallPictureIsEncodedDirectlyAndWrittenWithTheAlarmFi
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(work_.File("tmpSrc.jpg")));  // no disk on this path
   EXPECT_EQ(log_.Count("Receiving face snapshot, size(2361), id(57), time(" +
-                           std::to_string(static_cast<int32_t>(alarm.result.dwAbsTime)) + ")\n",
+                           std::to_string(static_cast<int32_t>(alarm.face.packedTime)) + ")\n",
                        LogCapture::kDebug),
             1);
   EXPECT_EQ(log_.Count("Process face snapshot: id(57) @2\n"), 1);
-}
-
-TEST_F(SnapshotIntakeTest, NoAddInfoGivesZeroTemperatureFieldsAndMaskPassesThrough) {
-  Alarm alarm("10.0.0.2", 3, Jpeg("face-small.jpg"));
-  alarm.result.struFeature.byMask = 1;
-  alarm.result.byAddInfo = 1;  // flag without a buffer counts as none
-  Deliver(alarm);
-  const std::string xml = ReadFileBytes(events_.File(Events().at(0)));
-  EXPECT_NE(xml.find("<FaceTemperature Info=\"0\" />"), std::string::npos);
-  EXPECT_NE(xml.find("<TemperatureStatus Info=\"0\" />"), std::string::npos);
-  EXPECT_NE(xml.find("<TemperatureUnit Info=\"0\" />"), std::string::npos);
-  EXPECT_NE(xml.find("<WearMask Info=\"1\" />"), std::string::npos);
 }
 
 TEST_F(SnapshotIntakeTest, PictureOfExactlyMaxFaceSizeSkipsTheThumbnailAndOneMoreByteDoesNot) {
@@ -288,14 +240,6 @@ TEST_F(SnapshotIntakeTest, UnknownCameraIsDroppedBeforeTheCacheUnlessThereIsADef
   Deliver(Alarm("10.9.9.9", 1, Jpeg("face-small.jpg")));
   ASSERT_EQ(Events().size(), 1u);
   EXPECT_EQ(Events()[0].rfind("777_1_", 0), 0u);
-}
-
-TEST_F(SnapshotIntakeTest, ShortOrMissingBufferIsDroppedWithALogLine) {
-  Alarm alarm("10.0.0.2", 1, Jpeg("face-small.jpg"));
-  Intake().OnFaceSnapAlarm(alarm.Buffer(), alarm.Length() - 1);
-  Intake().OnFaceSnapAlarm(nullptr, alarm.Length());
-  EXPECT_EQ(log_.CountContaining("is too short, dropped"), 2);
-  EXPECT_TRUE(Events().empty());
 }
 
 TEST_F(SnapshotIntakeTest, FaceServiceHandsSnapshotsToTheOneClient) {

@@ -220,7 +220,7 @@ void Spool::Stop() {
 void Spool::Run() {
   StageWatch::Slot watched(StageWatch::Default(), "spool-writer", SpoolLimits::kStuckAfterMs);
   {
-    StageWatch::Item item(watched);
+    StageWatch::Item item(&watched);
     Recover();
   }
   {
@@ -246,7 +246,7 @@ void Spool::Run() {
       stopping = stopping_ && accepted.empty() && finished.empty();
       roundInWork_ = true;
     }
-    StageWatch::Item item(watched);
+    StageWatch::Item item(&watched);
     CheckFreeSpace();
     if (!accepted.empty()) WriteAccepted(accepted);
     if (!finished.empty()) WriteFinished(finished);

@@ -31,8 +31,8 @@
 
 #include "pipeline/EventFileWriter.h"
 #include "pipeline/EventSink.h"
-#include "pipeline/FaceSnapshot.h"
 #include "platform/DurableFiles.h"
+#include "records/FaceSnapshot.h"
 #include "support/StageWatch.h"
 
 namespace platform {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 namespace spool_entry {
 

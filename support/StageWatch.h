@@ -39,16 +39,21 @@ class StageWatch {
     std::shared_ptr<State> state_;
   };
 
-  // Begin on construction, End on destruction.
+  // Begin on construction, End on destruction; nothing without a slot (a thread that is not
+  // watched, such as a test's).
   class Item {
    public:
-    explicit Item(Slot& slot) : slot_(slot) { slot_.Begin(); }
-    ~Item() { slot_.End(); }
+    explicit Item(Slot* slot) : slot_(slot) {
+      if (slot_ != nullptr) slot_->Begin();
+    }
+    ~Item() {
+      if (slot_ != nullptr) slot_->End();
+    }
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
 
    private:
-    Slot& slot_;
+    Slot* const slot_;
   };
 
   explicit StageWatch(Clock clock = Clock());

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "pipeline/EventSink.h"
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 class ResultRecorder : public EventSink {
  public:

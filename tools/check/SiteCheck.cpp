@@ -16,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
 #include "platform/TcpProbe.h"
+#include "records/LoginError.h"
 #include "support/StringFormat.h"
 #include "tools/check/LoaderLog.h"
 
@@ -33,21 +34,6 @@ std::string Endpoint(const std::string& ip, int32_t port) {
 }
 
 }  // namespace
-
-std::string LoginErrorText(uint32_t code) {
-  switch (code) {
-    case NET_DVR_PASSWORD_ERROR:
-      return "wrong user name or password";
-    case NET_DVR_OVER_MAXLINK:
-      return "the device has no free link";
-    case NET_DVR_VERSION_MISMATCH:
-      return "the device speaks another protocol version";
-    case NET_DVR_NETWORK_FAIL_CONNECT:
-      return "cannot be reached";
-    default:
-      return "login failed";
-  }
-}
 
 SiteCheck::SiteCheck(std::string siteFolder, SiteCheckOptions options)
     : siteFolder_(WithSlash(std::move(siteFolder))),
@@ -186,7 +172,7 @@ void SiteCheck::CheckDevices() {
       continue;
     }
     const uint32_t code = sdk.GetLastError();
-    const std::string failure = LoginErrorText(code) + " (error " + std::to_string(code) + ")";
+    const std::string failure = LoginFailureText(code);
     Say(line + failure);
     Problem("device " + Endpoint(device.Ip, device.Port) + ": " + failure);
   }

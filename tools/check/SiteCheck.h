@@ -68,6 +68,3 @@ class SiteCheck {
   std::vector<std::string> report_;
   std::vector<std::string> problems_;
 };
-
-// What a device SDK login error code means.
-std::string LoginErrorText(uint32_t code);

@@ -1,4 +1,4 @@
-#include "pipeline/FaceSnapshot.h"
+#include "records/FaceSnapshot.h"
 
 int32_t GroupIdForName(const std::string& groupName) {
   if (groupName == "VIP") return kGroupVip;
