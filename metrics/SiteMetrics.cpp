@@ -139,7 +139,7 @@ SiteMetrics::SiteMetrics()
   spoolCorrupt = &PlainCounter(r, "vestrel_spool_corrupt_total",
                                "Spool entries that could not be read and were moved aside");
   spoolSyncs = &PlainCounter(r, "vestrel_spool_syncs_total",
-                             "Folder syncs made by the spool");
+                             "File and folder syncs made by the spool");
   lastEventTime = &PlainGauge(r, "vestrel_last_event_time_seconds",
                               "When the last event file was written, seconds since 1970");
 

@@ -291,6 +291,7 @@ void Spool::WriteGroup(std::vector<platform::DurableFiles::NewFile>& group,
                        platform::DurableFiles::Readers readers) {
   if (group.empty()) return;
   files_.WriteAllSynced(folder_, group, readers);
+  for (std::size_t i = 0; i < group.size(); ++i) metrics::SpoolSync();
   // A spool folder that went away is made again, and its files written once more.
   std::vector<platform::DurableFiles::NewFile> again;
   std::vector<std::size_t> at;
