@@ -94,8 +94,6 @@ class Spool : public EventSink {
   // Accepted entries on disk or on their way there, and their bytes.
   std::size_t Entries() const { return entries_.load(); }
   uint64_t Bytes() const { return bytes_.load(); }
-  // True when the spool and the event folder share a file system (exactly-once publishing).
-  bool SameFileSystem() const { return sameFileSystem_; }
 
  private:
   struct Finished {
