@@ -194,6 +194,9 @@ echo "== what happened:"
 echo "   camera 1 sent faces 101, 102 and 101 again; the repeat was dropped:"
 grep -E "Duplicate face id" "$SITE/bin/vestrel.log" | sed 's/^/      /'
 echo "   the 640x480 pictures were shrunk to 200x200 thumbnails before they were sent on."
+echo "   each face was a synced file in the spool, demo-site/queue, before anything waited for"
+echo "   it; its event file then went from there into the drop folder by one rename, and the"
+echo "   spool now holds $(find "$SITE/queue" -maxdepth 1 -type f 2>/dev/null | wc -l) entries."
 case "$service" in
   frs) echo "   each picture went to the FRS service, which answered with a verify id and pushed the"
        echo "   result over its WebSocket streams: the two enrolled visitors scored above the threshold"
